@@ -1,0 +1,45 @@
+// Program start and the main loop.
+#include "editor/Unit1.h"
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+
+#include <commctrl.h>
+#include <memory>
+#include <shellapi.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    Application().SetTitle("Zembrak LevelEditor");
+
+    std::unique_ptr<TForm1> form;
+    try {
+        form = std::make_unique<TForm1>();
+    } catch (...) {
+        Application().ShowException(std::current_exception());
+        return 1;
+    }
+    Application().MainForm = form.get();
+
+    // A level file named on the command line opens as Open would, without the dialog.
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    std::string path = argc > 1 && argv ? Narrow(argv[1]) : std::string();
+    if (argv) ::LocalFree(argv);
+
+    Running = true;
+    form->ShowMaximized();
+    if (!path.empty()) {
+        try {
+            form->OpenLevelFile(path);
+        } catch (const std::exception& e) {
+            Application().MessageBox("Die Leveldatei '" + path + "' kann nicht geöffnet werden.\n\n" + e.what(),
+                                     "Zembrak LevelEditor", MB_OK | MB_ICONERROR);
+            form->Level.Saved = true;
+            form->NewMenuClick(form.get());
+        }
+    }
+    while (Running) Application().Run();
+    form.reset();
+    return 0;
+}

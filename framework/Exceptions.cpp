@@ -1,0 +1,51 @@
+#include "framework/Exceptions.h"
+
+#include <cstdlib>
+#include <cxxabi.h>
+#include <memory>
+#include <typeinfo>
+
+const TClassInfo& Exception::StaticClassInfo() noexcept {
+    static const TClassInfo info{"Exception", nullptr};
+    return info;
+}
+
+bool Exception::InheritsFrom(std::string_view className) const noexcept {
+    for (const TClassInfo* c = &ClassInfo(); c; c = c->Parent)
+        if (className == c->Name) return true;
+    return false;
+}
+
+static std::string Demangle(const char* name) {
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> d(abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
+    return status == 0 && d ? std::string(d.get()) : std::string(name);
+}
+
+std::string ExceptionClassName(const std::exception_ptr& e) {
+    if (!e) return {};
+    try {
+        std::rethrow_exception(e);
+    } catch (const Exception& x) {
+        return x.ClassName();
+    } catch (...) {
+        const std::type_info* t = abi::__cxa_current_exception_type();
+        return t ? Demangle(t->name()) : std::string("unknown");
+    }
+}
+
+std::string ExceptionMessage(const std::exception_ptr& e) {
+    if (!e) return {};
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        return x.what();
+    } catch (...) {
+        return {};
+    }
+}
+
+void RaiseInOutError(const std::string& message) { throw EInOutError(message); }
+void RaiseFileCreateError(const std::string& message) { throw EFCreateError(message); }
+void RaiseFileOpenError(const std::string& message) { throw EFOpenError(message); }
+void RaiseConvertError(const std::string& message) { throw EConvertError(message); }
