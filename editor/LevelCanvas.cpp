@@ -1,5 +1,6 @@
 #include "editor/LevelCanvas.h"
 
+#include <algorithm>
 #include <windowsx.h>
 
 TStonePictures::TStonePictures(const TImageList& stoneList) : FDC(::CreateCompatibleDC(nullptr)) {
@@ -38,8 +39,22 @@ void TLevelCanvas::RemoveGraphic(TGraphicControl* c) {
 
 void TLevelCanvas::InvalidateArea(const TRect& r) {
     if (!Handle()) return;
+    if (FUpdateCount > 0) {
+        if (!FPending) FPendingArea = r;
+        FPendingArea = {std::min(FPendingArea.Left, r.Left), std::min(FPendingArea.Top, r.Top),
+                        std::max(FPendingArea.Right, r.Right), std::max(FPendingArea.Bottom, r.Bottom)};
+        FPending = true;
+        return;
+    }
     RECT rc{r.Left, r.Top, r.Right, r.Bottom};
     ::InvalidateRect(Handle(), &rc, FALSE);
+}
+
+void TLevelCanvas::EndUpdate() {
+    if (FUpdateCount > 0 && --FUpdateCount == 0 && FPending) {
+        FPending = false;
+        InvalidateArea(FPendingArea);
+    }
 }
 
 void TLevelCanvas::PaintContent(HDC dc, const RECT& area) {

@@ -33,6 +33,11 @@ public:
     size_t GraphicCount() const { return FGraphics.Count(); }
     TGraphicControl* GraphicAt(int32_t x, int32_t y) const { return FGraphics.HitTest(x, y); }
 
+    // Bulk changes (loading or clearing tens of thousands of stones) collect their invalidated
+    // areas and repaint once at the end.
+    void BeginUpdate() { ++FUpdateCount; }
+    void EndUpdate();
+
     void PaintContent(HDC dc, const RECT& area) override;
     std::string HintAt(POINT pt) const override;
 
@@ -44,6 +49,9 @@ private:
     TGraphicList FGraphics;
     const TStonePictures& FPictures;
     TControl* FCaptureTarget = nullptr; // the control that got the press, while a button is held
+    int FUpdateCount = 0;
+    bool FPending = false;
+    TRect FPendingArea;
 };
 
 // Draws the red selection frame as the stone draws it onto its picture: a closed line of width 3

@@ -59,10 +59,15 @@ void TForm1::LoadLevel() {
                            SysErrorMessage(::GetLastError()));
     // Tens of thousands of stones: one canvas refresh at the end, not one per stone.
     Level.BeginUpdate();
+    LevelImage->BeginUpdate();
     struct TEndUpdate {
         TLevel& L;
-        ~TEndUpdate() { L.EndUpdate(); }
-    } endUpdate{Level};
+        TLevelCanvas& C;
+        ~TEndUpdate() {
+            C.EndUpdate();
+            L.EndUpdate();
+        }
+    } endUpdate{Level, *LevelImage};
     TLevelReader reader(Level, [this](TLevel&) { return CreateStone(); });
     std::vector<uint8_t> buffer(64 * 1024);
     for (;;) {

@@ -324,6 +324,11 @@ void TForm1::RefreshCanvas() {
 }
 
 void TForm1::ClearLevel() {
+    LevelImage->BeginUpdate();
+    struct TEndUpdate {
+        TLevelCanvas& C;
+        ~TEndUpdate() { C.EndUpdate(); }
+    } endUpdate{*LevelImage};
     Level.Clear();
     ResizeCanvas();
 }

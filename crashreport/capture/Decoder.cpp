@@ -1,0 +1,326 @@
+#include "crashreport/capture/Decoder.h"
+
+#include <cstring>
+
+#include "crashreport/capture/DecoderTables.h"
+#include "crashreport/capture/X86Tables.inc"
+
+using namespace ze::x86tables;
+
+bool TSpanMemoryReader::Read(uint32_t address, void* buffer, size_t size) const {
+    if (address < FBase) return false;
+    const uint64_t offset = uint64_t(address) - FBase;
+    if (offset > FBytes.size() || size > FBytes.size() - offset) return false;
+    if (size) std::memcpy(buffer, FBytes.data() + offset, size);
+    return true;
+}
+
+const uint8_t* TSpanMemoryReader::View(uint32_t address, size_t& available) const {
+    available = 0;
+    if (address < FBase) return nullptr;
+    const uint64_t offset = uint64_t(address) - FBase;
+    if (offset >= FBytes.size()) return nullptr;
+    available = FBytes.size() - size_t(offset);
+    return FBytes.data() + offset;
+}
+
+namespace {
+
+// What a byte means in front of an opcode: 0 no prefix, else the kind below.
+enum : uint8_t { PfxNone, PfxSeg, PfxOpSize, PfxAdSize, PfxLock, PfxRepne, PfxRep };
+
+struct TPrefixInfo {
+    uint8_t Kind[256];
+    uint8_t Segment[256];
+};
+
+constexpr TPrefixInfo MakePrefixInfo() {
+    TPrefixInfo info{};
+    const uint8_t segs[] = {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65};
+    for (int i = 0; i < 6; ++i) {
+        info.Kind[segs[i]] = PfxSeg;
+        info.Segment[segs[i]] = uint8_t(kX86SegEs + i);
+    }
+    info.Kind[0x66] = PfxOpSize;
+    info.Kind[0x67] = PfxAdSize;
+    info.Kind[0xF0] = PfxLock;
+    info.Kind[0xF2] = PfxRepne;
+    info.Kind[0xF3] = PfxRep;
+    return info;
+}
+
+constexpr TPrefixInfo kPrefix = MakePrefixInfo();
+
+bool HasOperand(const TLeaf& leaf, uint8_t op) {
+    return leaf.Operands[0] == op || leaf.Operands[1] == op || leaf.Operands[2] == op;
+}
+
+} // namespace
+
+namespace {
+
+bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86Instruction& out) {
+    out = TX86Instruction{};
+    out.Address = address;
+    out.Length = 1;
+    out.Next = address + 1;
+    if (available > kX86MaxLength) available = kX86MaxLength;
+    if (available == 0) return false;
+
+    size_t pos = 0;
+    uint8_t lastRep = 0; // F2 or F3, whichever came last
+    uint8_t b = 0;
+    for (;;) {
+        if (pos >= available) return false;
+        b = code[pos];
+        const uint8_t kind = kPrefix.Kind[b];
+        if (kind == PfxNone) break;
+        ++pos;
+        switch (kind) {
+        case PfxSeg:
+            out.Segment = kPrefix.Segment[b];
+            break;
+        case PfxOpSize:
+            out.Prefixes |= kX86PrefixOpSize;
+            break;
+        case PfxAdSize:
+            out.Prefixes |= kX86PrefixAdSize;
+            break;
+        case PfxLock:
+            out.Prefixes |= kX86PrefixLock;
+            break;
+        default:
+            lastRep = b;
+            break;
+        }
+    }
+    ++pos;
+    int map = 0;
+    uint8_t op = b;
+    if (op == 0x0F) {
+        if (pos >= available) return false;
+        op = code[pos++];
+        map = 1;
+        if (op == 0x38 || op == 0x3A) {
+            if (pos >= available) return false;
+            map = op == 0x38 ? 2 : 3;
+            op = code[pos++];
+        }
+    }
+    out.Opcode = uint16_t(map * 0x100 + op);
+    if (kHasModRM[map][op]) {
+        if (pos >= available) return false;
+        out.ModRM = code[pos++];
+        out.HasModRM = true;
+    }
+    const uint8_t mod = out.ModRM >> 6, reg = (out.ModRM >> 3) & 7, rm = out.ModRM & 7;
+
+    // Walk the opcode's decision tree. A mandatory prefix whose branch has no entry falls back to
+    // the prefix-less form (the prefix then keeps its ordinary meaning).
+    int mandatory = 0;
+    bool opSize16 = (out.Prefixes & kX86PrefixOpSize) != 0;
+    TNode node = kRoots[map][op];
+    TNode fallback{NodeEmpty, 0};
+    for (;;) {
+        switch (node.Kind) {
+        case NodeLeaf:
+            break;
+        case NodeEmpty:
+            if (fallback.Kind == NodeEmpty) return false;
+            node = fallback;
+            fallback = TNode{NodeEmpty, 0};
+            mandatory = 0;
+            opSize16 = (out.Prefixes & kX86PrefixOpSize) != 0;
+            continue;
+        case NodePrefix: {
+            int slot = 0;
+            if (lastRep == 0xF3)
+                slot = 2;
+            else if (lastRep == 0xF2)
+                slot = 3;
+            else if (out.Prefixes & kX86PrefixOpSize)
+                slot = 1;
+            if (slot) fallback = kChildren[node.Index];
+            mandatory = slot;
+            if (slot == 1) opSize16 = false;
+            node = kChildren[node.Index + slot];
+            continue;
+        }
+        case NodeMod:
+            node = kChildren[node.Index + (mod == 3)];
+            continue;
+        case NodeReg:
+            node = kChildren[node.Index + reg];
+            continue;
+        case NodeRm:
+            node = kChildren[node.Index + rm];
+            continue;
+        case NodeOpSize:
+            node = kChildren[node.Index + (opSize16 ? 0 : 1)];
+            continue;
+        case NodeAdSize:
+            node = kChildren[node.Index + ((out.Prefixes & kX86PrefixAdSize) ? 0 : 1)];
+            continue;
+        default:
+            return false;
+        }
+        break;
+    }
+    const TLeaf& leaf = kLeaves[node.Index];
+    out.Leaf = node.Index;
+    out.OpSize16 = opSize16;
+    out.AdSize16 = (out.Prefixes & kX86PrefixAdSize) != 0;
+    if (mandatory == 1) out.Prefixes &= uint8_t(~kX86PrefixOpSize);
+    if (mandatory < 2) {
+        if (lastRep == 0xF3) out.Prefixes |= kX86PrefixRep;
+        if (lastRep == 0xF2) out.Prefixes |= kX86PrefixRepne;
+    }
+
+    // Addressing bytes.
+    if (out.HasModRM && mod != 3 && !(leaf.Flags & kFlagForcereg)) {
+        if (!out.AdSize16) {
+            if (rm == 4) {
+                if (pos >= available) return false;
+                out.Sib = code[pos++];
+                out.HasSib = true;
+            }
+            if (mod == 1)
+                out.DispSize = 1;
+            else if (mod == 2)
+                out.DispSize = 4;
+            else if (rm == 5 || (out.HasSib && (out.Sib & 7) == 5))
+                out.DispSize = 4;
+        } else {
+            if (mod == 1)
+                out.DispSize = 1;
+            else if (mod == 2 || rm == 6)
+                out.DispSize = 2;
+        }
+        if (out.DispSize) {
+            if (pos + out.DispSize > available) return false;
+            const uint8_t* p = code + pos;
+            if (out.DispSize == 1)
+                out.Disp = int8_t(p[0]);
+            else if (out.DispSize == 2)
+                out.Disp = int16_t(uint16_t(p[0] | p[1] << 8));
+            else
+                out.Disp = int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                                   uint32_t(p[3]) << 24);
+            pos += out.DispSize;
+        }
+    }
+
+    // Immediates.
+    const uint8_t immKinds[2] = {leaf.Imm1, leaf.Imm2};
+    for (int i = 0; i < 2; ++i) {
+        size_t size = 0;
+        switch (immKinds[i]) {
+        case ImmNone:
+            continue;
+        case ImmByte:
+            size = 1;
+            break;
+        case ImmWord:
+            size = 2;
+            break;
+        case ImmOpSize:
+            size = opSize16 ? 2 : 4;
+            break;
+        case ImmFarPtr:
+            size = opSize16 ? 2 : 4;
+            break;
+        case ImmMoffs:
+            size = out.AdSize16 ? 2 : 4;
+            break;
+        }
+        if (pos + size > available) return false;
+        uint32_t v = 0;
+        for (size_t k = 0; k < size; ++k)
+            v |= uint32_t(code[pos + k]) << (8 * k);
+        pos += size;
+        if (i == 0) {
+            out.Imm = v;
+            out.ImmSize = uint8_t(size);
+            if (immKinds[i] == ImmFarPtr) {
+                if (pos + 2 > available) return false;
+                out.Imm2 = uint32_t(code[pos] | code[pos + 1] << 8);
+                out.Imm2Size = 2;
+                pos += 2;
+            }
+        } else {
+            out.Imm2 = v;
+            out.Imm2Size = uint8_t(size);
+        }
+    }
+    if (pos > kX86MaxLength) return false;
+
+    out.Length = uint8_t(pos);
+    out.Next = address + uint32_t(pos);
+    out.Valid = true;
+    out.IsCall = (leaf.Flags & kFlagCall) != 0;
+    out.IsConditional = (leaf.Flags & kFlagJcc) != 0;
+    out.IsJump = (leaf.Flags & (kFlagJmp | kFlagJcc)) != 0;
+    out.IsReturn = (leaf.Flags & kFlagRet) != 0;
+    if ((out.IsCall || out.IsJump) && (HasOperand(leaf, OpJb) || HasOperand(leaf, OpJz))) {
+        out.HasTarget = true;
+        out.TargetSize = out.ImmSize;
+        int32_t rel = out.ImmSize == 1   ? int32_t(int8_t(out.Imm))
+                      : out.ImmSize == 2 ? int32_t(int16_t(out.Imm))
+                                         : int32_t(out.Imm);
+        out.Target = out.Next + uint32_t(rel);
+        if (out.ImmSize == 2) out.Target &= 0xFFFF;
+    } else if ((out.IsCall || out.IsJump) && out.HasModRM && mod == 0 && rm == 5 && !out.AdSize16 &&
+               out.Segment != kX86SegFs && out.Segment != kX86SegGs) {
+        out.HasPointer = true;
+        out.PointerAddress = uint32_t(out.Disp);
+        out.TargetSize = 4;
+    }
+    return true;
+}
+
+} // namespace
+
+bool DecodeX86(const uint8_t* code, size_t available, uint32_t address, TX86Instruction& out) {
+    const bool valid = DecodeBytes(code, available, address, out);
+    // The bytes of the instruction, or the one byte a "db" line shows (bytes after them may follow).
+    if (available >= kX86MaxLength)
+        std::memcpy(out.Bytes, code, kX86MaxLength); // fixed size: two moves
+    else if (available)
+        std::memcpy(out.Bytes, code, valid ? out.Length : 1);
+    return valid;
+}
+
+bool DecodeX86(const IMemoryReader& memory, uint32_t address, TX86Instruction& out) {
+    size_t available = 0;
+    bool ok;
+    if (const uint8_t* view = memory.View(address, available)) {
+        ok = DecodeX86(view, available, address, out);
+    } else {
+        // Near the end of readable memory fewer than 15 bytes may be there.
+        uint8_t buffer[kX86MaxLength];
+        available = kX86MaxLength;
+        while (available > 0 && !memory.Read(address, buffer, available)) {
+            available = available > 4 ? 4 : available - 1;
+        }
+        // A 4-byte probe succeeded: take what can be had byte by byte.
+        if (available == 4) {
+            while (available < kX86MaxLength &&
+                   memory.Read(address + uint32_t(available), buffer + available, 1))
+                ++available;
+        }
+        ok = DecodeX86(buffer, available, address, out);
+    }
+    if (ok && out.HasPointer) {
+        uint32_t value = 0;
+        if (memory.Read(out.PointerAddress, &value, 4)) {
+            out.PointerValueValid = true;
+            out.PointerValue = value; // little-endian host and target
+        }
+    }
+    return ok;
+}
+
+const char* X86Mnemonic(const TX86Instruction& ins) {
+    if (!ins.Valid) return "db";
+    return kMnemonics + kLeaves[ins.Leaf].Mnemonic;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Layout of the generated opcode tables (x86-opcodes.txt -> gen_x86_tables.py -> X86Tables.inc).
+#include <cstdint>
+
+namespace ze::x86tables {
+
+// Decision nodes of an opcode's tree; the numbers are shared with the generator.
+enum ENodeKind : uint8_t {
+    NodeEmpty,
+    NodeLeaf,
+    NodePrefix, // children: none, 66, F3, F2
+    NodeMod,    // children: memory, register
+    NodeReg,    // children: ModR/M reg 0..7
+    NodeRm,     // children: ModR/M rm 0..7
+    NodeOpSize, // children: 16, 32
+    NodeAdSize, // children: 16, 32
+};
+
+// Immediate kinds of a leaf, in the order the immediates follow the instruction.
+enum EImmKind : uint8_t { ImmNone, ImmByte, ImmWord, ImmOpSize, ImmFarPtr, ImmMoffs };
+
+enum : uint8_t {
+    kFlagCall = 1,
+    kFlagJmp = 2,
+    kFlagJcc = 4,
+    kFlagRet = 8,
+    kFlagStr = 16,
+    kFlagForcereg = 32,
+};
+
+struct TNode {
+    uint8_t Kind;
+    uint16_t Index; // leaf index, or first of the children in kChildren
+};
+
+struct TLeaf {
+    uint16_t Mnemonic; // offset into kMnemonics
+    uint8_t Operands[3];
+    uint8_t Imm1, Imm2;
+    uint8_t Flags;
+};
+
+} // namespace ze::x86tables

@@ -1,0 +1,491 @@
+#include "crashreport/capture/Disassembler.h"
+
+#include "crashreport/capture/DecoderTables.h"
+#include "crashreport/capture/X86Tables.inc"
+
+using namespace ze::x86tables;
+
+namespace {
+
+const char* const kReg8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+const char* const kReg16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+const char* const kReg32[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+const char* const kSeg[8] = {"es", "cs", "ss", "ds", "fs", "gs", "?", "?"};
+const char* const kMem16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
+
+// Bounded writer; everything past the end is dropped.
+struct TWriter {
+    char* P;
+    char* Begin;
+    char* End; // last usable position (room for the zero)
+
+    void Put(char c) {
+        if (P < End) *P++ = c;
+    }
+    void Puts(const char* s) {
+        while (*s && P < End)
+            *P++ = *s++;
+    }
+    void Hex(uint32_t v) {
+        char tmp[16];
+        const size_t n = FormatX86Hex(v, tmp);
+        for (size_t i = 0; i < n; ++i)
+            Put(tmp[i]);
+    }
+    void Hex8(uint32_t v) {
+        static const char digits[] = "0123456789ABCDEF";
+        for (int shift = 28; shift >= 0; shift -= 4)
+            Put(digits[(v >> shift) & 15]);
+    }
+    void Dec(unsigned v) {
+        if (v >= 10) Dec(v / 10);
+        Put(char('0' + v % 10));
+    }
+    size_t Length() const { return size_t(P - Begin); }
+    void PadTo(size_t column) {
+        while (Length() < column && P < End)
+            *P++ = ' ';
+    }
+};
+
+enum ESize : uint8_t { SizeNone, SizeByte, SizeWord, SizeDword, SizeQword, SizeTbyte, SizeXmm, SizeFword };
+const char* const kSizeNames[] = {"", "byte", "word", "dword", "qword", "tbyte", "xmmword", "fword"};
+
+ESize MemorySize(uint8_t op, bool opSize16) {
+    switch (op) {
+    case OpEb:
+    case OpMb:
+    case OpEdb:
+    case OpXb:
+    case OpYb:
+    case OpOb:
+        return SizeByte;
+    case OpEw:
+    case OpMw:
+    case OpEdw:
+    case OpWw:
+        return SizeWord;
+    case OpEd:
+    case OpMd:
+    case OpWd:
+    case OpQd:
+        return SizeDword;
+    case OpEv:
+    case OpMv:
+    case OpXv:
+    case OpYv:
+    case OpOv:
+        return opSize16 ? SizeWord : SizeDword;
+    case OpMq:
+    case OpWq:
+    case OpQq:
+        return SizeQword;
+    case OpMt:
+        return SizeTbyte;
+    case OpMx:
+    case OpWx:
+        return SizeXmm;
+    case OpMp:
+        return opSize16 ? SizeDword : SizeFword;
+    case OpMa:
+        return opSize16 ? SizeDword : SizeQword;
+    default:
+        return SizeNone;
+    }
+}
+
+// Register-file of an E/Q/W-type operand in its register form.
+enum ERegFile : uint8_t { File8, File16, File32, FileMmx, FileXmm };
+
+ERegFile RegisterFile(uint8_t op, bool opSize16) {
+    switch (op) {
+    case OpEb:
+        return File8;
+    case OpEw:
+        return File16;
+    case OpEv:
+    case OpRv:
+        return opSize16 ? File16 : File32;
+    case OpQq:
+    case OpQd:
+    case OpNq:
+    case OpPq:
+        return FileMmx;
+    case OpWx:
+    case OpWq:
+    case OpWd:
+    case OpWw:
+    case OpUx:
+    case OpVx:
+        return FileXmm;
+    default:
+        return File32;
+    }
+}
+
+void PutRegister(TWriter& w, ERegFile file, unsigned n) {
+    switch (file) {
+    case File8:
+        w.Puts(kReg8[n & 7]);
+        break;
+    case File16:
+        w.Puts(kReg16[n & 7]);
+        break;
+    case File32:
+        w.Puts(kReg32[n & 7]);
+        break;
+    case FileMmx:
+        w.Puts("mm");
+        w.Put(char('0' + (n & 7)));
+        break;
+    case FileXmm:
+        w.Puts("xmm");
+        w.Put(char('0' + (n & 7)));
+        break;
+    }
+}
+
+void PutSigned(TWriter& w, int32_t v) {
+    if (v < 0) {
+        w.Put('-');
+        w.Hex(uint32_t(0) - uint32_t(v));
+    } else {
+        w.Put('+');
+        w.Hex(uint32_t(v));
+    }
+}
+
+void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
+    if (size != SizeNone) {
+        w.Puts(kSizeNames[size]);
+        w.Puts(" ptr ");
+    }
+    if (ins.Segment) {
+        w.Puts(kSeg[ins.Segment - 1]);
+        w.Put(':');
+    }
+    w.Put('[');
+    const uint8_t mod = ins.ModRM >> 6, rm = ins.ModRM & 7;
+    bool any = false;
+    if (ins.AdSize16) {
+        if (!(mod == 0 && rm == 6)) {
+            w.Puts(kMem16[rm]);
+            any = true;
+        }
+    } else if (ins.HasSib) {
+        const unsigned base = ins.Sib & 7, index = (ins.Sib >> 3) & 7, scale = ins.Sib >> 6;
+        if (!(base == 5 && mod == 0)) {
+            w.Puts(kReg32[base]);
+            any = true;
+        }
+        if (index != 4) {
+            if (any) w.Put('+');
+            w.Puts(kReg32[index]);
+            if (scale) {
+                w.Put('*');
+                w.Put(char('0' + (1 << scale)));
+            }
+            any = true;
+        }
+    } else if (!(mod == 0 && rm == 5)) {
+        w.Puts(kReg32[rm]);
+        any = true;
+    }
+    if (!any) {
+        w.Hex(ins.AdSize16 ? uint32_t(ins.Disp) & 0xFFFF : uint32_t(ins.Disp));
+    } else if (ins.DispSize && ins.Disp != 0) {
+        PutSigned(w, ins.Disp);
+    }
+    w.Put(']');
+}
+
+void PutStringOperand(TWriter& w, const TX86Instruction& ins, ESize size, bool destination) {
+    w.Puts(kSizeNames[size]);
+    w.Puts(" ptr ");
+    if (destination)
+        w.Puts("es:");
+    else
+        w.Puts(ins.Segment ? kSeg[ins.Segment - 1] : "ds"), w.Put(':');
+    w.Put('[');
+    w.Puts(destination ? (ins.AdSize16 ? "di" : "edi") : (ins.AdSize16 ? "si" : "esi"));
+    w.Put(']');
+}
+
+uint32_t ImmediateOfSize(uint32_t v, bool opSize16) {
+    return opSize16 ? v & 0xFFFF : v;
+}
+
+void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondImmediate) {
+    const uint8_t mod = ins.ModRM >> 6, reg = (ins.ModRM >> 3) & 7, rm = ins.ModRM & 7;
+    const bool o16 = ins.OpSize16;
+    switch (op) {
+    case OpEb:
+    case OpEw:
+    case OpEd:
+    case OpEv:
+    case OpEdw:
+    case OpEdb:
+    case OpQq:
+    case OpQd:
+    case OpWx:
+    case OpWq:
+    case OpWd:
+    case OpWw:
+    case OpM:
+    case OpMb:
+    case OpMw:
+    case OpMd:
+    case OpMq:
+    case OpMt:
+    case OpMx:
+    case OpMp:
+    case OpMa:
+    case OpMv:
+        if (mod == 3)
+            PutRegister(w, RegisterFile(op, o16), rm);
+        else
+            PutMemory(w, ins, MemorySize(op, o16));
+        break;
+    case OpRv:
+    case OpRd:
+    case OpNq:
+    case OpUx:
+        PutRegister(w, RegisterFile(op, o16), rm);
+        break;
+    case OpGb:
+        PutRegister(w, File8, reg);
+        break;
+    case OpGw:
+        PutRegister(w, File16, reg);
+        break;
+    case OpGd:
+        PutRegister(w, File32, reg);
+        break;
+    case OpGv:
+        PutRegister(w, o16 ? File16 : File32, reg);
+        break;
+    case OpPq:
+        PutRegister(w, FileMmx, reg);
+        break;
+    case OpVx:
+        PutRegister(w, FileXmm, reg);
+        break;
+    case OpSw:
+        w.Puts(kSeg[reg]);
+        break;
+    case OpCd:
+        w.Puts("cr");
+        w.Put(char('0' + reg));
+        break;
+    case OpDd:
+        w.Puts("dr");
+        w.Put(char('0' + reg));
+        break;
+    case OpIb:
+        w.Hex(secondImmediate ? ins.Imm2 : ins.Imm);
+        break;
+    case OpIbs:
+        w.Hex(ImmediateOfSize(uint32_t(int32_t(int8_t(ins.Imm))), o16));
+        break;
+    case OpIw:
+        w.Hex(ins.Imm);
+        break;
+    case OpIz:
+    case OpIv:
+        w.Hex(ins.Imm);
+        break;
+    case OpJb:
+    case OpJz:
+        w.Hex(ins.Target);
+        break;
+    case OpAp:
+        w.Hex(ins.Imm2);
+        w.Put(':');
+        w.Hex(ins.Imm);
+        break;
+    case OpOb:
+    case OpOv: {
+        // The accumulator operand already tells the size.
+        if (ins.Segment) w.Puts(kSeg[ins.Segment - 1]), w.Put(':');
+        w.Put('[');
+        w.Hex(ins.Imm);
+        w.Put(']');
+        break;
+    }
+    case OpXb:
+    case OpXv:
+        PutStringOperand(w, ins, MemorySize(op, o16), false);
+        break;
+    case OpYb:
+    case OpYv:
+        PutStringOperand(w, ins, MemorySize(op, o16), true);
+        break;
+    case OpZb:
+        PutRegister(w, File8, ins.Opcode & 7);
+        break;
+    case OpZv:
+        PutRegister(w, o16 ? File16 : File32, ins.Opcode & 7);
+        break;
+    case OpZd:
+        PutRegister(w, File32, ins.Opcode & 7);
+        break;
+    case OpST:
+        w.Puts("st");
+        break;
+    case OpSTi:
+        w.Puts("st(");
+        w.Put(char('0' + rm));
+        w.Put(')');
+        break;
+    case OpOne:
+        w.Put('1');
+        break;
+    case OpAl:
+        w.Puts("al");
+        break;
+    case OpCl:
+        w.Puts("cl");
+        break;
+    case OpDx:
+        w.Puts("dx");
+        break;
+    case OpAx:
+        w.Puts("ax");
+        break;
+    case OpEAX:
+    case OpECX:
+    case OpEDX:
+    case OpEBX:
+    case OpESP:
+    case OpEBP:
+    case OpESI:
+    case OpEDI:
+        PutRegister(w, o16 ? File16 : File32, unsigned(op - OpEAX));
+        break;
+    case OpEs:
+    case OpCs:
+    case OpSs:
+    case OpDs:
+    case OpFs:
+    case OpGs:
+        w.Puts(kSeg[op - OpEs]);
+        break;
+    case OpXmm0:
+        w.Puts("xmm0");
+        break;
+    default:
+        w.Put('?');
+        break;
+    }
+}
+
+// Text of printable characters at address, for the "  ; 'text'" comment.
+bool ReadableText(const IMemoryReader& memory, uint32_t address, char* text, size_t textSize) {
+    uint8_t bytes[48];
+    size_t n = sizeof bytes;
+    while (n >= 4 && !memory.Read(address, bytes, n))
+        n /= 2;
+    if (n < 4) return false;
+    size_t len = 0;
+    while (len < n && bytes[len] >= 0x20 && bytes[len] < 0x7F)
+        ++len;
+    // Short runs are more often numbers or code than text.
+    if (len < 4 || (len < n && bytes[len] != 0 && bytes[len] != '\r' && bytes[len] != '\n')) return false;
+    if (len >= textSize) len = textSize - 1;
+    for (size_t i = 0; i < len; ++i)
+        text[i] = char(bytes[i]);
+    text[len] = 0;
+    return true;
+}
+
+} // namespace
+
+size_t FormatX86Hex(uint32_t value, char* buffer) {
+    if (value < 10) {
+        buffer[0] = char('0' + value);
+        return 1;
+    }
+    static const char digits[] = "0123456789ABCDEF";
+    char tmp[8];
+    int n = 0;
+    while (value) {
+        tmp[n++] = digits[value & 15];
+        value >>= 4;
+    }
+    size_t len = 0;
+    if (tmp[n - 1] > '9') buffer[len++] = '0';
+    while (n)
+        buffer[len++] = tmp[--n];
+    buffer[len++] = 'h';
+    return len;
+}
+
+size_t FormatX86(const TX86Instruction& ins, char* buffer, size_t size, const ISymbolResolver* symbols,
+                 const IMemoryReader* memory) {
+    if (size == 0) return 0;
+    TWriter w{buffer, buffer, buffer + size - 1};
+    w.Hex8(ins.Address);
+    w.Puts("   ");
+    if (!ins.Valid) {
+        w.Puts("db ");
+        w.Hex(ins.Bytes[0]);
+        *w.P = 0;
+        return w.Length();
+    }
+    const TLeaf& leaf = kLeaves[ins.Leaf];
+    if (ins.Prefixes & kX86PrefixLock) w.Puts("lock ");
+    if (leaf.Flags & kFlagStr) {
+        if (ins.Prefixes & kX86PrefixRepne)
+            w.Puts("repne ");
+        else if (ins.Prefixes & kX86PrefixRep)
+            w.Puts("rep ");
+    }
+    w.Puts(kMnemonics + leaf.Mnemonic);
+    if (leaf.Operands[0] != OpNone) {
+        w.Put(' ');
+        w.PadTo(19);
+        bool sawImmediate = false;
+        for (int i = 0; i < 3 && leaf.Operands[i] != OpNone; ++i) {
+            if (i) w.Puts(", ");
+            const uint8_t op = leaf.Operands[i];
+            const bool isImm = op == OpIb || op == OpIw || op == OpIz || op == OpIbs;
+            PutOperand(w, ins, op, isImm && sawImmediate);
+            sawImmediate |= isImm;
+        }
+    }
+
+    // Comments: a named target, or text that an address operand points to.
+    std::string name;
+    bool haveName = false;
+    if (symbols) {
+        // Through a pointer: the routine it holds, else the pointer itself (an import slot).
+        if (ins.HasTarget)
+            haveName = symbols->NameAt(ins.Target, name);
+        else if (ins.HasPointer)
+            haveName = (ins.PointerValueValid && symbols->NameAt(ins.PointerValue, name)) ||
+                       symbols->NameAt(ins.PointerAddress, name);
+    }
+    if (haveName) {
+        w.Puts("  ; ");
+        w.Puts(name.c_str());
+    } else if (memory) {
+        char text[41];
+        bool found = false;
+        if (ins.ImmSize == 4 && !ins.HasTarget) found = ReadableText(*memory, ins.Imm, text, sizeof text);
+        if (!found && ins.DispSize == 4) found = ReadableText(*memory, uint32_t(ins.Disp), text, sizeof text);
+        if (found) {
+            w.Puts("  ; '");
+            w.Puts(text);
+            w.Put('\'');
+        }
+    }
+    *w.P = 0;
+    return w.Length();
+}
+
+std::string X86InstructionText(const TX86Instruction& ins, const ISymbolResolver* symbols,
+                               const IMemoryReader* memory) {
+    char buffer[kX86TextMax];
+    const size_t n = FormatX86(ins, buffer, sizeof buffer, symbols, memory);
+    return std::string(buffer, n);
+}

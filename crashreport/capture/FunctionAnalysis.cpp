@@ -1,0 +1,580 @@
+#include "crashreport/capture/FunctionAnalysis.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+const char* const kListingInternalError =
+    "Internal error in ParseFunction while composing the disassembling string...  :-(";
+
+namespace {
+
+// Bounds that keep a damaged or hostile image from making the analysis run away.
+constexpr size_t kMaxAreas = 4096;
+constexpr size_t kMaxInstructions = 200000;
+constexpr uint32_t kMaxJumpTableEntries = 1024;
+constexpr uint32_t kMaxHandlerEntries = 256;
+constexpr uint32_t kContinuationWindow = 1024;
+
+const char* const kNoReturnNames[] = {
+    "__cxa_throw",
+    "__cxa_rethrow",
+    "_Unwind_Resume",
+    "abort",
+    "exit",
+    "_exit",
+    "ExitProcess",
+    "RaiseInOutError",
+    "RaiseFileCreateError",
+    "RaiseFileOpenError",
+    "RaiseConvertError",
+};
+
+bool IsIdentChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool MatchesNoReturn(std::string_view s) {
+    for (const char* n : kNoReturnNames)
+        if (s == n) return true;
+    return false;
+}
+
+} // namespace
+
+bool IsNoReturnName(std::string_view name) {
+    if (name.empty()) return false;
+    if (MatchesNoReturn(name)) return true;
+    // Itanium mangling: the identifier appears length-prefixed ("_ZN2ze15RaiseConvertErrorE...").
+    std::string_view m = name;
+    while (m.size() > 2 && m[0] == '_' && m[1] == '_' && m[2] == 'Z')
+        m.remove_prefix(1);
+    if (m.size() > 2 && m[0] == '_' && m[1] == 'Z') {
+        for (const char* n : kNoReturnNames) {
+            const std::string tag = std::to_string(std::strlen(n)) + n;
+            const size_t at = m.find(tag);
+            if (at != std::string_view::npos && (at == 0 || !(m[at - 1] >= '0' && m[at - 1] <= '9')))
+                return true;
+        }
+        return false;
+    }
+    // Plain or demangled: cut the parameter list and stdcall suffix, then namespaces.
+    std::string_view s = name;
+    if (size_t p = s.find('('); p != std::string_view::npos) s = s.substr(0, p);
+    if (size_t p = s.find('@', 1); p != std::string_view::npos) s = s.substr(0, p);
+    if (size_t p = s.rfind("::"); p != std::string_view::npos) s = s.substr(p + 2);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    for (char c : s)
+        if (!IsIdentChar(c)) return false;
+    if (MatchesNoReturn(s)) return true;
+    // COFF symbols of C functions carry one leading underscore ("_abort", "__exit", "___cxa_throw").
+    if (s.size() > 1 && s[0] == '_') return MatchesNoReturn(s.substr(1));
+    return false;
+}
+
+namespace {
+
+class TAnalyser {
+public:
+    TAnalyser(const IMemoryReader& memory, const TCodeRange& code, const ISymbolResolver* symbols,
+              TFunctionAnalysis& result)
+        : FMemory(memory), FCode(code), FSymbols(symbols), FResult(result) {}
+
+    bool Run();
+
+private:
+    struct TArea {
+        uint32_t End = 0;
+        TCodeAreaKind Kind = TCodeAreaKind::Code;
+        bool Label = false;
+        bool Done = false;
+    };
+
+    bool AddTarget(uint32_t target, bool label);
+    bool FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>* jumps);
+    bool NoReturnTarget(uint32_t target) const;
+    void CheckJumpTable(const TX86Instruction& cmp, const TX86Instruction& jcc, const TX86Instruction& jmp);
+    bool TryContinuation();
+    void FollowHandlerTable(const TX86Instruction& jmp);
+
+    const IMemoryReader& FMemory;
+    TCodeRange FCode;
+    const ISymbolResolver* FSymbols;
+    TFunctionAnalysis& FResult;
+    std::map<uint32_t, TArea> FAreas;
+    std::vector<uint32_t> FPending;
+    std::set<uint32_t> FCallSites;
+    size_t FInstructions = 0;
+};
+
+bool TAnalyser::AddTarget(uint32_t target, bool label) {
+    if (!FCode.Contains(target)) return true;
+    auto it = FAreas.upper_bound(target);
+    if (it != FAreas.begin()) {
+        auto prev = std::prev(it);
+        if (prev->first == target) {
+            prev->second.Label |= label;
+            return true;
+        }
+        // A jump into an area already followed splits it there.
+        if (prev->second.Done && target < prev->second.End && prev->second.Kind == TCodeAreaKind::Code) {
+            TArea tail = prev->second;
+            tail.Label = label;
+            prev->second.End = target;
+            FAreas[target] = tail;
+            return true;
+        }
+    }
+    if (FAreas.size() >= kMaxAreas) return false;
+    TArea area;
+    area.Label = label;
+    FAreas[target] = area;
+    FPending.push_back(target);
+    return true;
+}
+
+bool TAnalyser::NoReturnTarget(uint32_t target) const {
+    std::string name;
+    return FSymbols && FSymbols->NameAt(target, name) && IsNoReturnName(name);
+}
+
+void TAnalyser::CheckJumpTable(const TX86Instruction& cmp, const TX86Instruction& jcc,
+                               const TX86Instruction& jmp) {
+    // cmp reg, imm8 (83 /7), or the imm32 forms (81 /7, 3D) that larger switches use.
+    uint32_t limit;
+    unsigned reg;
+    if ((cmp.Opcode == 0x83 || cmp.Opcode == 0x81) && cmp.HasModRM && (cmp.ModRM & 0xF8) == 0xF8 &&
+        !cmp.OpSize16) {
+        reg = cmp.ModRM & 7;
+        limit = cmp.Opcode == 0x83 ? uint32_t(int32_t(int8_t(cmp.Imm))) : cmp.Imm;
+    } else if (cmp.Opcode == 0x3D && !cmp.OpSize16) {
+        reg = 0;
+        limit = cmp.Imm;
+    } else {
+        return;
+    }
+    uint32_t count;
+    switch (jcc.Opcode) {
+    case 0x77:
+    case 0x7F:
+    case 0x187:
+    case 0x18F:
+        count = limit + 1;
+        break;
+    case 0x73:
+    case 0x7D:
+    case 0x183:
+    case 0x18D:
+        count = limit;
+        break;
+    default:
+        return;
+    }
+    // jmp dword ptr [table+reg*4]
+    if (jmp.Opcode != 0xFF || jmp.ModRM != 0x24 || !jmp.HasSib || (jmp.Sib & 0xC7) != 0x85 ||
+        ((jmp.Sib >> 3) & 7) != reg || jmp.AdSize16 || jmp.Segment)
+        return;
+    if (count == 0 || count > kMaxJumpTableEntries) return;
+    const uint32_t table = uint32_t(jmp.Disp);
+    uint32_t entries[kMaxJumpTableEntries];
+    if (!FMemory.Read(table, entries, count * 4)) return;
+    // Tables right behind the jump are part of the function; elsewhere they are just followed.
+    if (table == jmp.Next && FAreas.size() < kMaxAreas) {
+        TArea area;
+        area.End = table + count * 4;
+        area.Kind = TCodeAreaKind::JumpTable;
+        area.Done = true;
+        FAreas[table] = area;
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        AddTarget(entries[i], true);
+}
+
+// An exception handler that dispatches on classes jumps to the runtime's dispatcher, and its
+// table follows the jump: a count, then pairs of class reference (0 for the default) and handler.
+void TAnalyser::FollowHandlerTable(const TX86Instruction& jmp) {
+    std::string name;
+    if (!FSymbols || !FSymbols->NameAt(jmp.Target, name)) return;
+    const std::string_view suffix = "HandleOnException";
+    if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return;
+    uint32_t count = 0;
+    if (!FMemory.Read(jmp.Next, &count, 4) || count == 0 || count > kMaxHandlerEntries) return;
+    uint32_t pairs[2 * kMaxHandlerEntries];
+    if (!FMemory.Read(jmp.Next + 4, pairs, count * 8) || FAreas.size() >= kMaxAreas) return;
+    TArea area;
+    area.End = jmp.Next + 4 + count * 8;
+    area.Kind = TCodeAreaKind::HandlerTable;
+    area.Done = true;
+    FAreas[jmp.Next] = area;
+    for (uint32_t i = 0; i < count; ++i)
+        AddTarget(pairs[2 * i + 1], true);
+}
+
+// Follows one area of code. jumps (tentative areas only) collects the jump targets met.
+bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>* jumps) {
+    uint32_t cur = begin;
+    TX86Instruction history[3];
+    int seen = 0;
+    for (;;) {
+        if (cur != begin) {
+            auto it = FAreas.find(cur);
+            if (it != FAreas.end()) break;
+        }
+        // An entry outside the known code (no usable headers) is still followed to its end.
+        if (!FCode.Contains(cur) && FCode.Contains(begin)) break;
+        if (++FInstructions > kMaxInstructions) return false;
+        TX86Instruction& ins = history[seen % 3];
+        if (!DecodeX86(FMemory, cur, ins)) return false;
+        ++seen;
+        cur = ins.Next;
+        bool endsArea = ins.IsReturn || (ins.IsJump && !ins.IsConditional);
+        if (ins.IsJump && ins.HasTarget) {
+            std::string name;
+            // A jump to the start of another named function is a tail call, not part of this one.
+            const bool tailCall = !ins.IsConditional && ins.Target != FResult.Entry && FSymbols &&
+                                  FSymbols->NameAt(ins.Target, name);
+            if (tentative)
+                jumps->push_back(ins.Target);
+            else if (!tailCall && !AddTarget(ins.Target, true))
+                return false;
+        }
+        if (ins.IsCall && !tentative) {
+            TFunctionCall call{ins.Address, ins.Next, 0, false};
+            if (ins.HasTarget) {
+                call.Target = ins.Target;
+                call.TargetKnown = true;
+            } else if (ins.HasPointer && ins.PointerValueValid) {
+                call.Target = ins.PointerValue;
+                call.TargetKnown = true;
+            }
+            if (FCallSites.insert(ins.Address).second)
+                (call.TargetKnown ? FResult.Calls : FResult.UnknownCalls).push_back(call);
+        }
+        if (ins.IsCall) {
+            const bool known = ins.HasTarget || (ins.HasPointer && ins.PointerValueValid);
+            const uint32_t target = ins.HasTarget ? ins.Target : ins.PointerValue;
+            if (known && NoReturnTarget(target)) endsArea = true;
+            // The call may go through a pointer whose own address carries the import's name.
+            if (!ins.HasTarget && ins.HasPointer && NoReturnTarget(ins.PointerAddress)) endsArea = true;
+        }
+        if (seen >= 2 && !tentative) {
+            // Exception frame: push offset handler; push dword ptr fs:[reg] / fs:[0].
+            const TX86Instruction& prev = history[(seen - 2) % 3];
+            if (prev.Opcode == 0x68 && !prev.OpSize16 && ins.Segment == kX86SegFs && ins.Opcode == 0xFF &&
+                ((ins.ModRM & 0x38) >> 3) == 6 &&
+                (((ins.ModRM >> 6) == 0 && (ins.ModRM & 7) != 5 && (ins.ModRM & 7) != 4) ||
+                 (ins.ModRM == 0x35 && ins.Disp == 0))) {
+                if (!AddTarget(prev.Imm, true)) return false;
+            }
+        }
+        if (seen >= 3 && !tentative && ins.Opcode == 0xFF)
+            CheckJumpTable(history[(seen - 3) % 3], history[(seen - 2) % 3], ins);
+        if (!tentative && ins.Opcode == 0xE9 && ins.HasTarget) FollowHandlerTable(ins);
+        if (endsArea) break;
+    }
+    if (!tentative) {
+        TArea& area = FAreas[begin];
+        area.End = cur;
+        area.Done = true;
+    }
+    return true;
+}
+
+// Code right behind the last area may still belong to the function (parts reached only through
+// tables or handlers the patterns did not recognise). It is taken only when it decodes cleanly,
+// is no function of its own, and jumps back into the function.
+bool TAnalyser::TryContinuation() {
+    if (FAreas.empty()) return false;
+    uint32_t start = std::prev(FAreas.end())->second.End;
+    const uint32_t limit = start + kContinuationWindow;
+    // Skip alignment padding.
+    for (;;) {
+        if (start >= limit || !FCode.Contains(start)) return false;
+        TX86Instruction ins;
+        if (!DecodeX86(FMemory, start, ins)) return false;
+        const bool padding =
+            ins.Opcode == 0x90 || ins.Opcode == 0xCC || ins.Opcode == 0x11F ||
+            (ins.Opcode == 0x8D && ((ins.ModRM >> 3) & 7) == (ins.ModRM & 7) && ins.Disp == 0 &&
+             (!ins.HasSib || ins.Sib == 0x24 || ins.Sib == 0x26 || ins.Sib == 0x27 ||
+              ((ins.Sib >> 3) & 7) == 4));
+        if (!padding) break;
+        start = ins.Next;
+    }
+    std::string name;
+    if (FSymbols && FSymbols->NameAt(start, name)) return false;
+    std::vector<uint32_t> jumps;
+    if (!FollowArea(start, true, &jumps)) return false;
+    bool jumpsBack = false;
+    for (uint32_t j : jumps) {
+        auto it = FAreas.upper_bound(j);
+        if (it != FAreas.begin() && j < std::prev(it)->second.End) jumpsBack = true;
+    }
+    if (!jumpsBack) return false;
+    if (FAreas.size() >= kMaxAreas) return false;
+    FAreas[start] = TArea{};
+    FPending.push_back(start);
+    return true;
+}
+
+bool TAnalyser::Run() {
+    FAreas[FResult.Entry] = TArea{};
+    FAreas[FResult.Entry].Label = true;
+    FPending.push_back(FResult.Entry);
+    for (;;) {
+        while (!FPending.empty()) {
+            const uint32_t begin = FPending.back();
+            FPending.pop_back();
+            auto it = FAreas.find(begin);
+            if (it == FAreas.end() || it->second.Done) continue;
+            if (!FollowArea(begin, false, nullptr)) return false;
+        }
+        if (!TryContinuation()) break;
+    }
+    for (const auto& [begin, area] : FAreas) {
+        TCodeArea a;
+        a.Begin = begin;
+        a.End = area.End;
+        a.Kind = area.Kind;
+        a.Label = area.Label;
+        if (a.End > a.Begin) FResult.Areas.push_back(a);
+    }
+    // A jump into the area being followed starts an area inside it: the earlier one ends there.
+    for (size_t i = 0; i + 1 < FResult.Areas.size(); ++i)
+        if (FResult.Areas[i].End > FResult.Areas[i + 1].Begin)
+            FResult.Areas[i].End = FResult.Areas[i + 1].Begin;
+    // A straight entry: no jump or relative call among the instructions of the first 6 bytes,
+    // and nothing jumps into them.
+    FResult.EntryStraight = true;
+    for (uint32_t cur = FResult.Entry; cur < FResult.Entry + 6;) {
+        TX86Instruction ins;
+        if (!DecodeX86(FMemory, cur, ins) || ins.IsJump || ins.IsReturn || (ins.IsCall && ins.HasTarget)) {
+            FResult.EntryStraight = false;
+            break;
+        }
+        cur = ins.Next;
+    }
+    for (const TCodeArea& a : FResult.Areas)
+        if (a.Label && a.Begin > FResult.Entry && a.Begin < FResult.Entry + 6) FResult.EntryStraight = false;
+    return true;
+}
+
+} // namespace
+
+TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, const TCodeRange& code,
+                                  const ISymbolResolver* symbols) {
+    TFunctionAnalysis result;
+    result.Entry = entry;
+    uint8_t probe;
+    if (!memory.Read(entry, &probe, 1)) {
+        result.ErrorCode = kFunctionErrorNotCommitted;
+        result.ErrorText = "The parameter is incorrect.";
+        return result;
+    }
+    TAnalyser analyser(memory, code, symbols, result);
+    if (!analyser.Run()) {
+        result = TFunctionAnalysis{};
+        result.Entry = entry;
+        result.ErrorCode = kFunctionErrorInvalidCode;
+        result.ErrorText = "Invalid code!";
+        return result;
+    }
+    result.Valid = true;
+    return result;
+}
+
+// ---- listing ----
+
+namespace {
+
+void AppendHexNoZeros(std::string& s, uint32_t v) {
+    char tmp[9];
+    int n = 0;
+    do {
+        tmp[n++] = "0123456789ABCDEF"[v & 15];
+        v >>= 4;
+    } while (v);
+    while (n)
+        s += tmp[--n];
+}
+
+void AppendHex8(std::string& s, uint32_t v) {
+    for (int shift = 28; shift >= 0; shift -= 4)
+        s += "0123456789ABCDEF"[(v >> shift) & 15];
+}
+
+void PadTo(std::string& s, size_t width) {
+    if (s.size() < width) s.append(width - s.size(), ' ');
+}
+
+struct TLine {
+    std::string Text;
+    int SourceLine = 0; // instruction lines with a known source line
+    bool Instruction = false;
+};
+
+} // namespace
+
+std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader& memory,
+                         const ISymbolResolver* symbols, const ILineSource* lines,
+                         const TListingOptions& options) {
+    if (!function.Valid || function.Areas.empty()) return {};
+    std::string name;
+    const bool named = symbols && symbols->NameAt(function.Entry, name);
+    if (!named) {
+        name = "sub_";
+        AppendHexNoZeros(name, function.Entry);
+    }
+    std::vector<TLine> out;
+    {
+        TLine first;
+        AppendHex8(first.Text, function.Entry);
+        first.Text += named ? " public " : " ";
+        first.Text += name;
+        out.push_back(first);
+    }
+    size_t markerLine = SIZE_MAX;
+    int lastSource = -1;
+    int maxSource = 0;
+    for (size_t i = 0; i < function.Areas.size(); ++i) {
+        const TCodeArea& area = function.Areas[i];
+        if (i > 0 && function.Areas[i - 1].End != area.Begin) {
+            if (options.FormatDisAsm) {
+                TLine blank, sep;
+                AppendHex8(blank.Text, function.Areas[i - 1].End);
+                AppendHex8(sep.Text, function.Areas[i - 1].End);
+                sep.Text += " ; ---------------------------------------------------------";
+                out.push_back(blank);
+                out.push_back(sep);
+            }
+            lastSource = -1;
+        }
+        if (area.Kind == TCodeAreaKind::Code && (area.Label || area.Begin == function.Entry)) {
+            TLine label;
+            AppendHex8(label.Text, area.Begin);
+            label.Text += ' ';
+            if (area.Begin == function.Entry) {
+                label.Text += name;
+                label.Text += ':';
+                PadTo(label.Text, 31);
+                label.Text += "  ; function entry point";
+            } else {
+                label.Text += "loc_";
+                AppendHexNoZeros(label.Text, area.Begin);
+                label.Text += ':';
+            }
+            out.push_back(label);
+        }
+        if (area.Kind == TCodeAreaKind::JumpTable) {
+            for (uint32_t a = area.Begin; a + 4 <= area.End; a += 4) {
+                uint32_t target = 0;
+                if (!memory.Read(a, &target, 4)) return kListingInternalError;
+                TLine entry;
+                AppendHex8(entry.Text, a);
+                entry.Text += "   dd loc_";
+                AppendHexNoZeros(entry.Text, target);
+                if (a == area.Begin) {
+                    PadTo(entry.Text, 31);
+                    entry.Text += "  ; case jump table";
+                }
+                out.push_back(entry);
+            }
+            continue;
+        }
+        if (area.Kind == TCodeAreaKind::HandlerTable) {
+            // "  on EClass do loc_..." with the class names padded to the longest; "  else" for the default.
+            const uint32_t count = (area.End - area.Begin - 4) / 8;
+            std::vector<std::pair<std::string, uint32_t>> entries;
+            size_t width = 0;
+            for (uint32_t k = 0; k < count; ++k) {
+                uint32_t pair[2];
+                if (!memory.Read(area.Begin + 4 + 8 * k, pair, 8)) return kListingInternalError;
+                std::string cls;
+                if (pair[0] && !(symbols && symbols->ClassNameAt(pair[0], cls))) cls = "EUnknown";
+                width = std::max(width, cls.size());
+                entries.emplace_back(pair[0] ? cls : std::string(), pair[1]);
+            }
+            for (uint32_t k = 0; k < count; ++k) {
+                TLine entry;
+                AppendHex8(entry.Text, area.Begin + 4 + 8 * k);
+                entry.Text += ' ';
+                if (entries[k].first.empty()) {
+                    entry.Text += "  else loc_";
+                } else {
+                    entry.Text += "  on " + entries[k].first;
+                    entry.Text.append(width - entries[k].first.size(), ' ');
+                    entry.Text += " do loc_";
+                }
+                AppendHexNoZeros(entry.Text, entries[k].second);
+                out.push_back(std::move(entry));
+            }
+            continue;
+        }
+        if (area.Kind != TCodeAreaKind::Code) continue;
+        char buffer[kX86TextMax];
+        for (uint32_t a = area.Begin; a < area.End;) {
+            TX86Instruction ins;
+            if (!DecodeX86(memory, a, ins)) return kListingInternalError;
+            TLine line;
+            line.Text.assign(buffer, FormatX86(ins, buffer, sizeof buffer, symbols, &memory));
+            line.Instruction = true;
+            if (options.ExceptionAddress && a <= options.ExceptionAddress &&
+                options.ExceptionAddress < ins.Next) {
+                line.Text[9] = '>';
+                markerLine = out.size();
+            }
+            if (lines) {
+                const int source = lines->LineAt(a);
+                if (source > 0 && source != lastSource) {
+                    line.SourceLine = source;
+                    maxSource = std::max(maxSource, source);
+                }
+                if (source > 0) lastSource = source;
+            }
+            out.push_back(std::move(line));
+            a = ins.Next;
+        }
+    }
+    // Source line column: zero-padded numbers on the first instruction of a line, blanks elsewhere.
+    if (maxSource > 0) {
+        const size_t width = std::to_string(maxSource).size();
+        for (TLine& line : out) {
+            if (!line.Instruction) continue;
+            std::string column;
+            if (line.SourceLine > 0) {
+                column = std::to_string(line.SourceLine);
+                column.insert(0, width - column.size(), '0');
+            } else {
+                column.assign(width, ' ');
+            }
+            line.Text.insert(11, column + ' ');
+        }
+    }
+    // Shorten around the exception location.
+    size_t from = 1, to = out.size();
+    bool cutBefore = false, cutAfter = false;
+    if (options.LimitDisAsm > 0 && markerLine != SIZE_MAX) {
+        const size_t n = size_t(options.LimitDisAsm);
+        const size_t before = markerLine - 1, after = out.size() - markerLine - 1;
+        if (before > n * 12 / 10) {
+            from = markerLine - n;
+            cutBefore = true;
+        }
+        if (after > n * 12 / 10) {
+            to = markerLine + n + 1;
+            cutAfter = true;
+        }
+    }
+    std::string text = out[0].Text;
+    auto add = [&](const std::string& s) {
+        text += options.LineBreak;
+        text += s;
+    };
+    if (cutBefore) add("[...]");
+    for (size_t i = from; i < to; ++i)
+        add(out[i].Text);
+    if (cutAfter) add("[...]");
+    return text;
+}

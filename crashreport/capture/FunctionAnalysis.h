@@ -1,0 +1,78 @@
+#pragma once
+// Following a function through its code: the areas of code and data that belong to it, the calls
+// it makes, and its listing for the bug report's "disassembling" section.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crashreport/capture/Disassembler.h"
+#include "crashreport/capture/MemoryReader.h"
+
+enum class TCodeAreaKind : uint8_t { Code, JumpTable, HandlerTable };
+
+struct TCodeArea {
+    uint32_t Begin = 0;
+    uint32_t End = 0; // exclusive
+    TCodeAreaKind Kind = TCodeAreaKind::Code;
+    bool Label = false; // reached by a jump (or a handler/table entry)
+};
+
+struct TFunctionCall {
+    uint32_t Address = 0; // of the call instruction
+    uint32_t Next = 0;    // address after it
+    uint32_t Target = 0;
+    bool TargetKnown = false;
+};
+
+// The module's code; targets outside it are not followed.
+struct TCodeRange {
+    uint32_t Begin = 0;
+    uint32_t End = 0; // exclusive
+    bool Contains(uint32_t a) const { return a >= Begin && a < End; }
+};
+
+constexpr uint32_t kFunctionErrorInvalidCode = 0x20000001; // our own code for undecodable code
+constexpr uint32_t kFunctionErrorNotCommitted = 87;        // the system's "invalid parameter"
+
+struct TFunctionAnalysis {
+    uint32_t Entry = 0;
+    bool Valid = false;
+    uint32_t ErrorCode = 0;
+    std::string ErrorText;
+    std::vector<TCodeArea> Areas; // sorted by Begin, not overlapping
+    std::vector<TFunctionCall> Calls;
+    std::vector<TFunctionCall> UnknownCalls; // targets not known (through registers, unreadable pointers)
+    // The first 6 bytes hold no jump, no relative call and no jump target: a 5-byte jump may be
+    // written over the entry.
+    bool EntryStraight = false;
+};
+
+// Source line numbers for the listing; symbol lookup provides the real one.
+class ILineSource {
+public:
+    virtual ~ILineSource() = default;
+    // The source line of the code at address, 0 when unknown.
+    virtual int LineAt(uint32_t address) const = 0;
+};
+
+// The routines that never return (the area ends after a call to one of them). Accepts decorated
+// forms: leading underscores, stdcall "@n", C++ parameter lists, namespaces, Itanium mangling.
+bool IsNoReturnName(std::string_view name);
+
+TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, const TCodeRange& code,
+                                  const ISymbolResolver* symbols = nullptr);
+
+struct TListingOptions {
+    uint32_t ExceptionAddress = 0; // the line that gets the ">" marker; 0 for none
+    int LimitDisAsm = 0;           // > 0: keep about this many lines on each side of the marker
+    bool FormatDisAsm = true;      // blank and separator lines between areas that are not contiguous
+    const char* LineBreak = "\r\n";
+};
+
+extern const char* const kListingInternalError;
+
+// The "disassembling" listing of an analysed function; empty for an invalid one.
+std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader& memory,
+                         const ISymbolResolver* symbols, const ILineSource* lines,
+                         const TListingOptions& options);

@@ -1,0 +1,64 @@
+#pragma once
+// Support for the in-process Win32 tests: answering modal dialogs from a helper thread, pumping
+// messages, real input, and screenshots written as PNG for people to look at.
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Watches for the process's visible dialog windows ("#32770") and answers each with an action,
+// on its own thread, while the test's thread sits in the dialog's modal loop.
+class TDialogAnswerer {
+public:
+    using TAction = std::function<void(HWND dialog)>;
+    explicit TDialogAnswerer(std::vector<TAction> actions);
+    ~TDialogAnswerer();
+    // The texts and titles of the dialogs seen, in order.
+    std::vector<std::wstring> Texts() const;
+    std::vector<std::wstring> Titles() const;
+    size_t Answered() const { return FAnswered; }
+
+private:
+    void Run();
+    std::vector<TAction> FActions;
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::atomic<size_t> FAnswered{0};
+    mutable std::mutex FLock;
+    std::vector<std::wstring> FTexts, FTitles;
+};
+
+// Actions for TDialogAnswerer.
+TDialogAnswerer::TAction PressButton(int id);
+// Types a path into a common open/save dialog and confirms it.
+TDialogAnswerer::TAction EnterFileName(const std::wstring& path);
+// Waits a moment, screenshots the dialog, then presses the button.
+TDialogAnswerer::TAction ScreenshotAndPress(const std::string& name, int id);
+
+// Handles every waiting message (and those that arrive within `ms`).
+void PumpMessages(int ms = 0);
+// Real keyboard input through SendInput: modifiers held around one key.
+void SendKey(WORD key, bool ctrl = false, bool shift = false, bool alt = false);
+
+// Writes the window's pixels on screen as PNG into ZE_SCREENSHOT_DIR (or the current folder).
+std::string Screenshot(HWND window, const std::string& name);
+
+// A fresh temporary folder for one test, removed afterwards.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    const std::wstring& Path() const { return FPath; }
+    std::wstring File(const std::wstring& name) const { return FPath + L"\\" + name; }
+
+private:
+    std::wstring FPath;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
+bool FileExists(const std::wstring& path);

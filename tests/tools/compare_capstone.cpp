@@ -1,0 +1,103 @@
+// Compares the decoder with Capstone (libcapstone-dev) over the code sections of PE files:
+// lengths, direct branch targets, and the classes of mnemonic difference. A one-off check tool,
+// not part of the build:
+//   g++ -std=c++20 -O2 -I. -Ibuild/<dir>/generated tests/tools/compare_capstone.cpp
+//       crashreport/capture/Decoder.cpp crashreport/capture/Disassembler.cpp -lcapstone -o
+//       /tmp/compare_capstone
+//   /tmp/compare_capstone /usr/lib/i386-linux-gnu/wine/i386-windows/{kernel32,user32,ntdll}.dll
+#include "crashreport/capture/Decoder.h"
+#include "crashreport/capture/Disassembler.h"
+#include <algorithm>
+#include <capstone/capstone.h>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+static uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
+    return at + 4 > b.size() ? 0
+                             : uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+                                   uint32_t(b[at + 3]) << 24;
+}
+int main(int argc, char** argv) {
+    csh h;
+    cs_open(CS_ARCH_X86, CS_MODE_32, &h);
+    cs_option(h, CS_OPT_DETAIL, CS_OPT_ON);
+    cs_insn* insn = cs_malloc(h);
+    for (int a = 1; a < argc; ++a) {
+        std::ifstream in(argv[a], std::ios::binary);
+        std::vector<uint8_t> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        uint32_t pe = Get32(f, 0x3C);
+        unsigned ns = f[pe + 6] | f[pe + 7] << 8, os = f[pe + 20] | f[pe + 21] << 8;
+        uint32_t base = Get32(f, pe + 24 + 28);
+        size_t total = 0, lenbad = 0, tgt = 0, tgtbad = 0, capbad = 0, oursbad = 0, textdiff = 0;
+        std::map<std::string, int> classes;
+        std::map<std::string, std::string> ex;
+        for (unsigned i = 0; i < ns; ++i) {
+            size_t sh = pe + 24 + os + i * 40;
+            if (!(Get32(f, sh + 36) & 0x20)) continue;
+            uint32_t va = Get32(f, sh + 12), raw = Get32(f, sh + 20),
+                     size = std::min(Get32(f, sh + 8), Get32(f, sh + 16));
+            const uint8_t* p = f.data() + raw;
+            for (size_t pos = 0; pos < size;) {
+                TX86Instruction ins;
+                DecodeX86(p + pos, size - pos, base + va + pos, ins);
+                const uint8_t* cp = p + pos;
+                size_t cs = size - pos;
+                uint64_t addr = base + va + pos;
+                bool ok = cs_disasm_iter(h, &cp, &cs, &addr, insn);
+                if (!ok) {
+                    capbad++;
+                    pos += ins.Length;
+                    continue;
+                }
+                total++;
+                if (!ins.Valid) {
+                    oursbad++;
+                    if (oursbad < 5)
+                        printf("ours invalid %08x %s %s\n", (unsigned)insn->address, insn->mnemonic,
+                               insn->op_str);
+                    pos += insn->size;
+                    continue;
+                }
+                if (ins.Length != insn->size) {
+                    lenbad++;
+                    if (lenbad < 15)
+                        printf("len %08x cap %d '%s %s' ours %d '%s'\n", (unsigned)insn->address, insn->size,
+                               insn->mnemonic, insn->op_str, ins.Length, X86InstructionText(ins).c_str());
+                } else {
+                    std::string m = X86Mnemonic(ins);
+                    std::string cm = insn->mnemonic;
+                    if (m != cm) {
+                        std::string k = cm + "/" + m;
+                        classes[k]++;
+                        ex[k] = std::string(insn->mnemonic) + " " + insn->op_str + " | " +
+                                X86InstructionText(ins);
+                        textdiff++;
+                    }
+                    if (ins.HasTarget) {
+                        tgt++;
+                        cs_x86& x = insn->detail->x86;
+                        if (x.op_count < 1 || x.operands[0].type != X86_OP_IMM ||
+                            uint32_t(x.operands[0].imm) != ins.Target) {
+                            tgtbad++;
+                            if (tgtbad < 5) printf("tgt %08x\n", (unsigned)insn->address);
+                        }
+                    }
+                }
+                pos += ins.Length;
+            }
+        }
+        printf("%s: %zu compared, length diffs %zu, ours invalid %zu, capstone invalid %zu, targets %zu bad "
+               "%zu, mnemonic diffs %zu\n",
+               argv[a], total, lenbad, oursbad, capbad, tgt, tgtbad, textdiff);
+        std::vector<std::pair<int, std::string>> v;
+        for (auto& [k, n] : classes)
+            v.push_back({n, k});
+        std::sort(v.rbegin(), v.rend());
+        for (size_t i = 0; i < v.size() && i < 15; ++i)
+            printf("   %6d %s  e.g. %s\n", v[i].first, v[i].second.c_str(), ex[v[i].second].c_str());
+    }
+}
