@@ -1,4 +1,5 @@
 // Program start and the main loop.
+#include "editor/ProgramStart.h"
 #include "editor/Unit1.h"
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
@@ -29,16 +30,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     Running = true;
     form->ShowMaximized();
-    if (!path.empty()) {
-        try {
-            form->OpenLevelFile(path);
-        } catch (const std::exception& e) {
-            Application().MessageBox("Die Leveldatei '" + path + "' kann nicht geöffnet werden.\n\n" + e.what(),
-                                     "Zembrak LevelEditor", MB_OK | MB_ICONERROR);
-            form->Level.Saved = true;
-            form->NewMenuClick(form.get());
-        }
-    }
+    if (!path.empty()) OpenFileFromCommandLine(*form, path);
     while (Running) Application().Run();
     form.reset();
     return 0;

@@ -8,8 +8,11 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick pngcheck unzip zip
+  wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool x11-utils imagemagick pngcheck unzip zip
+  libcapstone-dev libzydis-dev libdistorm3-dev pngquant
 )
+# wine32 brings Wine's i386 system DLLs: real 32-bit machine code that the decoder tests read.
+# (This machine cannot execute 32-bit code; the tests run 64-bit Wine.)
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
@@ -26,5 +29,8 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -q
 "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
