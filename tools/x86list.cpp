@@ -82,9 +82,10 @@ bool LoadPe(const std::vector<uint8_t>& file, TImage& image, std::string& error)
         const uint8_t storage = file[at + 16], aux = file[at + 17];
         if (section > 0 && section <= sections && (type & 0x30) == 0x20 && (storage == 2 || storage == 3)) {
             const uint32_t va = Get32(file, opt + optSize + (section - 1) * 40u + 12);
-            std::string name = Get32(file, at) == 0 ? CString(file, strings + Get32(file, at + 4))
-                                                     : std::string(reinterpret_cast<const char*>(&file[at]),
-                                                                   strnlen(reinterpret_cast<const char*>(&file[at]), 8));
+            std::string name = Get32(file, at) == 0
+                                   ? CString(file, strings + Get32(file, at + 4))
+                                   : std::string(reinterpret_cast<const char*>(&file[at]),
+                                                 strnlen(reinterpret_cast<const char*>(&file[at]), 8));
             image.Names.emplace(image.Base + va + Get32(file, at + 8), name);
         }
         i += aux;
