@@ -120,11 +120,15 @@ void DrawCursor(HDC dc, int originX, int originY) {
     }
     if (!cursor) return;
     ICONINFO info{};
-    if (!::GetIconInfo(cursor, &info)) return;
+    if (!::GetIconInfo(cursor, &info)) {
+        // Wine cannot read another process's cursor (the desktop's, say): show the arrow instead.
+        cursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        if (!cursor || !::GetIconInfo(cursor, &info)) return;
+    }
     if (info.hbmMask) ::DeleteObject(info.hbmMask);
     if (info.hbmColor) ::DeleteObject(info.hbmColor);
     ::DrawIconEx(dc, pos.x - int(info.xHotspot) - originX, pos.y - int(info.yHotspot) - originY, cursor, 0, 0,
-                 0, nullptr, DI_NORMAL | DI_COMPAT);
+                 0, nullptr, DI_NORMAL);
 }
 
 struct TWindowScan {
