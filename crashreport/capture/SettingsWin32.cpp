@@ -4,34 +4,18 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
+#include "crashreport/capture/SettingsSelection.h"
 #include "framework/Strings.h"
 #include "framework/Win32Util.h"
 
 namespace {
-
-// One module's entry in the shared list. Records come from the process heap, so whichever
-// module's copy of the crash reporter walks the list can use them.
-struct TModuleSettingsRecord {
-    HMODULE Module;
-    IMEModuleSettings* Settings; // holds one reference
-    TModuleSettingsRecord* Next;
-};
-
-struct TSharedSettingsBuf {
-    LONG RefCount;
-    HANDLE Mapping;
-    CRITICAL_SECTION Lock; // guards the module list
-    TModuleSettingsRecord* Head;
-    LONG Reserved;
-};
-#ifndef _WIN64
-static_assert(sizeof(TSharedSettingsBuf) == 40);
-#endif
 
 class TMessageBoxSink : public IInternalErrorSink {
 public:
@@ -153,62 +137,160 @@ private:
     HMODULE FModule;
 };
 
-std::wstring SharedBufferName() {
-    wchar_t name[64];
-    std::swprintf(name, 64, L"xunExceptSettingsBuf%08X", static_cast<unsigned>(::GetCurrentProcessId()));
-    return name;
-}
+// This module's view of the shared block. Users counts this module's state and every settings
+// object it made: the view stays mapped until the last of them is gone, then this module's count
+// in the block is given back. Plain globals, so no destructor order can unmap it early.
+TSharedSettingsBuf* GView = nullptr;
+std::atomic<long> GViewUsers{0};
+
+class TSettingsMutex {
+public:
+    TSettingsMutex() : FMutex(::CreateMutexW(nullptr, FALSE, L"xunExceptSettingsMtx")) {
+        if (FMutex) ::WaitForSingleObject(FMutex.Get(), INFINITE);
+    }
+    ~TSettingsMutex() {
+        if (FMutex) ::ReleaseMutex(FMutex.Get());
+    }
+    TSettingsMutex(const TSettingsMutex&) = delete;
+    TSettingsMutex& operator=(const TSettingsMutex&) = delete;
+
+private:
+    TKernelHandle FMutex;
+};
 
 TSharedSettingsBuf* OpenSharedBuffer() {
-    TKernelHandle mutex(::CreateMutexW(nullptr, FALSE, L"xunExceptSettingsMtx"));
-    if (mutex) ::WaitForSingleObject(mutex.Get(), INFINITE);
-    TSharedSettingsBuf* buf = nullptr;
-    HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                          sizeof(TSharedSettingsBuf), SharedBufferName().c_str());
-    bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    if (mapping) {
-        buf = static_cast<TSharedSettingsBuf*>(
-            ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TSharedSettingsBuf)));
-        if (!buf) {
-            ::CloseHandle(mapping);
-        } else if (!existed) {
-            std::memset(buf, 0, sizeof *buf);
-            ::InitializeCriticalSection(&buf->Lock);
-            buf->Mapping = mapping; // the block keeps its own mapping open for the process's life
-        } else {
-            ::CloseHandle(mapping); // the view keeps the block alive
+    TSettingsMutex guard;
+    HANDLE mapping =
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TSharedSettingsBuf),
+                             SettingsBufferName(::GetCurrentProcessId()).c_str());
+    if (!mapping) return nullptr;
+    const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    auto* buf = static_cast<TSharedSettingsBuf*>(
+        ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TSharedSettingsBuf)));
+    if (!buf) {
+        ::CloseHandle(mapping);
+        return nullptr;
+    }
+    if (!existed) {
+        std::memset(buf, 0, sizeof *buf);
+        ::InitializeCriticalSection(&buf->Lock);
+        buf->Mapping = mapping;
+    } else {
+        ::CloseHandle(mapping); // the creator's handle keeps the name
+    }
+    ++buf->RefCount; // under the mutex, like every change of the count
+    return buf;
+}
+
+void CloseSharedBuffer(TSharedSettingsBuf* buf) {
+    TSettingsMutex guard;
+    if (--buf->RefCount == 0) {
+        // The last module: nobody can reach the list any more.
+        ::DeleteCriticalSection(&buf->Lock);
+        HANDLE mapping = buf->Mapping;
+        ::UnmapViewOfFile(buf);
+        ::CloseHandle(mapping);
+    } else {
+        ::UnmapViewOfFile(buf);
+    }
+}
+
+void AddViewUser() {
+    GViewUsers.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ReleaseViewUser() {
+    if (GViewUsers.fetch_sub(1, std::memory_order_acq_rel) == 1 && GView) {
+        TSharedSettingsBuf* buf = std::exchange(GView, nullptr);
+        CloseSharedBuffer(buf);
+    }
+}
+
+void UnlinkRecord(TSharedSettingsBuf* buf, IMEModuleSettings* settings) {
+    for (TModuleSettingsRecord** link = &buf->Head; *link; link = &(*link)->Next) {
+        if ((*link)->Settings == settings) {
+            TModuleSettingsRecord* record = *link;
+            *link = record->Next;
+            ::HeapFree(::GetProcessHeap(), 0, record);
+            return;
         }
     }
-    if (buf) ::InterlockedIncrement(&buf->RefCount);
-    if (mutex) ::ReleaseMutex(mutex.Get());
-    return buf;
 }
 
-TSharedSettingsBuf* SharedBuffer() {
-    static TSharedSettingsBuf* const buf = [] {
-        TSharedSettingsBuf* b = OpenSharedBuffer();
-        if (!b)
+// A module's settings as kept in the shared list. The count is taken over from the base so the
+// step to zero can happen under the list's lock: a lookup that finds the record then never gets
+// an object that is being freed.
+class TModuleSettings final : public TIMESettings {
+public:
+    explicit TModuleSettings(HMODULE module)
+        : TIMESettings([module](std::vector<uint8_t>& data) { return LoadSettingsResource(module, data); },
+                       &MessageBoxErrorSink(), Win32TextVariables(module)),
+          FBuf(GView) {
+        AddViewUser();
+    }
+
+    long AddRef() noexcept override { return FCount.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+    long Release() noexcept override {
+        long count = FCount.load(std::memory_order_relaxed);
+        while (count > 1)
+            if (FCount.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel)) return count - 1;
+        ::EnterCriticalSection(&FBuf->Lock);
+        const long left = FCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) UnlinkRecord(FBuf, this);
+        ::LeaveCriticalSection(&FBuf->Lock);
+        if (left == 0) {
+            delete this;
+            ReleaseViewUser();
+        }
+        return left;
+    }
+
+private:
+    ~TModuleSettings() override = default;
+
+    TSharedSettingsBuf* FBuf;
+    std::atomic<long> FCount{0};
+};
+
+// This module's part: its use of the shared block and the main settings, chosen once since the
+// modules that carry settings are loaded with the program.
+struct TModuleState {
+    TModuleState() {
+        GView = OpenSharedBuffer();
+        if (GView)
+            AddViewUser();
+        else
             MessageBoxErrorSink().ShowInternalError("internal error (opening settings buffer)", "xunExcept");
-        return b;
-    }();
-    return buf;
+    }
+    ~TModuleState() {
+        Main.Reset();
+        if (GView) ReleaseViewUser();
+    }
+    TModuleState(const TModuleState&) = delete;
+    TModuleState& operator=(const TModuleState&) = delete;
+
+    std::mutex MainLock;
+    TRef<IMEModuleSettings> Main;
+};
+
+TModuleState& State() {
+    static TModuleState state;
+    return state;
 }
 
-TRef<IMEModuleSettings> NewSettings(HMODULE module, bool withResource) {
-    TSettingsLoader loader;
-    if (withResource)
-        loader = [module](std::vector<uint8_t>& data) { return LoadSettingsResource(module, data); };
-    return MakeRef<TIMESettings>(std::move(loader), &MessageBoxErrorSink(), Win32TextVariables(module));
+// Without the shared block a module gets no settings: built-in values, the crash reporter off.
+TRef<IMEModuleSettings> NoSettingsObject() {
+    static TRef<IMEModuleSettings> none = MakeRef<TIMESettings>(TSettingsLoader(), nullptr, nullptr);
+    return none;
 }
 
 // The module's entry in the shared list, created on the first request, not yet tied to the main
 // settings.
 TRef<IMEModuleSettings> ModuleEntry(HMODULE module) {
-    TSharedSettingsBuf* buf = SharedBuffer();
-    if (!buf) {
-        static TRef<IMEModuleSettings> none = NewSettings(nullptr, false);
-        return none;
-    }
+    State();
+    TSharedSettingsBuf* buf = GView;
+    if (!buf) return NoSettingsObject();
     auto find = [&]() -> TRef<IMEModuleSettings> {
         for (TModuleSettingsRecord* r = buf->Head; r; r = r->Next)
             if (r->Module == module) return TRef<IMEModuleSettings>(r->Settings);
@@ -221,7 +303,7 @@ TRef<IMEModuleSettings> ModuleEntry(HMODULE module) {
 
     // Parsed outside the lock: a broken resource shows a message box, which must not hold up
     // other threads asking for settings.
-    TRef<IMEModuleSettings> created = NewSettings(module, true);
+    TRef<IMEModuleSettings> created(new TModuleSettings(module));
     ::EnterCriticalSection(&buf->Lock);
     found = find();
     if (!found) {
@@ -229,48 +311,68 @@ TRef<IMEModuleSettings> ModuleEntry(HMODULE module) {
             ::HeapAlloc(::GetProcessHeap(), 0, sizeof(TModuleSettingsRecord)));
         if (record) {
             *record = {module, created.Get(), buf->Head};
-            created->AddRef();
             buf->Head = record;
         }
         found = created;
     }
     ::LeaveCriticalSection(&buf->Lock);
-    return found;
+    return found; // a lost race frees `created` here, outside the lock
 }
 
 bool HasSettingsResource(HMODULE module) {
-    return ::FindResourceW(module, L"TXUNEXCEPT", MAKEINTRESOURCEW(10)) != nullptr;
+    return module && ::FindResourceW(module, L"TXUNEXCEPT", MAKEINTRESOURCEW(10)) != nullptr;
 }
 
-bool Usable(const TRef<IMEModuleSettings>& s) {
-    return s && s->IsValid() && !s->GetNoSettings();
+// The module's own NoSettings decides, not the value it would borrow from the main settings.
+bool Usable(IMEModuleSettings& s) {
+    if (!s.IsValid()) return false;
+    TPropEntry e;
+    if (!s.FindOwnProperty("NoSettings", e) && !FindBuiltInProperty("NoSettings", e)) return false;
+    return !e.BoolValue;
 }
 
-TRef<IMEModuleSettings> ChooseMainSettings() {
-    HMODULE program = ::GetModuleHandleW(nullptr);
-    if (HasSettingsResource(program)) {
-        TRef<IMEModuleSettings> s = ModuleEntry(program);
-        if (Usable(s)) return s;
-    }
-    if (HMODULE ide = ::GetModuleHandleW(L"xunExceptIde_.bpl")) return ModuleEntry(ide);
-    std::vector<HMODULE> modules(1024);
-    DWORD needed = 0;
-    if (::EnumProcessModules(::GetCurrentProcess(), modules.data(),
-                             static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed)) {
-        modules.resize(std::min<size_t>(modules.size(), needed / sizeof(HMODULE)));
-        std::sort(modules.begin(), modules.end(), [](HMODULE a, HMODULE b) {
-            return reinterpret_cast<uintptr_t>(a) < reinterpret_cast<uintptr_t>(b);
-        });
-        for (HMODULE m : modules) {
-            if (m == program || !HasSettingsResource(m)) continue;
-            TRef<IMEModuleSettings> s = ModuleEntry(m);
-            if (Usable(s)) return s;
+HMODULE ToModule(TModuleId id) {
+    return reinterpret_cast<HMODULE>(id);
+}
+
+TModuleId ToId(HMODULE module) {
+    return reinterpret_cast<TModuleId>(module);
+}
+
+class TProcessModules : public ISettingsModules {
+public:
+    TModuleId Program() override { return ToId(::GetModuleHandleW(nullptr)); }
+    TModuleId IdeHelper() override { return ToId(::GetModuleHandleW(L"xunExceptIde_.bpl")); }
+    std::vector<TModuleId> Modules() override {
+        std::vector<HMODULE> modules(256);
+        for (;;) {
+            DWORD needed = 0;
+            if (!::EnumProcessModules(::GetCurrentProcess(), modules.data(),
+                                      static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed))
+                return {};
+            size_t count = needed / sizeof(HMODULE);
+            if (count <= modules.size() || modules.size() >= 65536) {
+                modules.resize(std::min(count, modules.size()));
+                break;
+            }
+            modules.resize(count + 16);
         }
+        std::vector<TModuleId> ids;
+        for (HMODULE m : modules)
+            ids.push_back(ToId(m));
+        return ids;
     }
-    return ModuleEntry(program);
-}
+    bool HasSettingsResource(TModuleId module) override { return ::HasSettingsResource(ToModule(module)); }
+    bool SettingsUsable(TModuleId module) override { return Usable(*ModuleEntry(ToModule(module))); }
+};
 
 } // namespace
+
+std::wstring SettingsBufferName(DWORD processId) {
+    wchar_t name[64];
+    std::swprintf(name, 64, L"xunExceptSettingsBuf%08X", static_cast<unsigned>(processId));
+    return name;
+}
 
 IInternalErrorSink& MessageBoxErrorSink() {
     static TMessageBoxSink sink;
@@ -294,12 +396,14 @@ bool LoadSettingsResource(HMODULE module, std::vector<uint8_t>& data) {
 }
 
 TRef<IMEModuleSettings> MainSettings() {
-    // Chosen once: the modules that carry settings are loaded with the program.
-    static std::mutex lock;
-    static TRef<IMEModuleSettings> main;
-    std::lock_guard guard(lock);
-    if (!main) main = ChooseMainSettings();
-    return main;
+    TModuleState& state = State();
+    std::lock_guard guard(state.MainLock);
+    if (!state.Main) {
+        TProcessModules modules;
+        state.Main = ModuleEntry(ToModule(ChooseMainSettingsModule(modules)));
+        state.Main->SetMainSettings(nullptr);
+    }
+    return state.Main;
 }
 
 TRef<IMEModuleSettings> SettingsForModule(HMODULE module) {
@@ -311,13 +415,13 @@ TRef<IMEModuleSettings> SettingsForModule(HMODULE module) {
 }
 
 TRef<IMEModuleSettings> SettingsForAddress(const void* address) {
-    HMODULE module = nullptr;
-    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                             static_cast<LPCWSTR>(address), &module) &&
-        module != ::GetModuleHandleW(nullptr) && HasSettingsResource(module)) {
-        TRef<IMEModuleSettings> s = SettingsForModule(module);
-        if (Usable(s)) return s;
-    }
+    HMODULE owner = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCWSTR>(address), &owner))
+        owner = nullptr;
+    TProcessModules modules;
+    if (TModuleId chosen = ChooseSettingsModuleForOwner(modules, ToId(owner)))
+        return SettingsForModule(ToModule(chosen));
     return MainSettings();
 }
