@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -179,6 +180,28 @@ void CompareQuality(const char* name, const TBitmap32& img) {
                 out[i] = Rgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
             std::printf("%-10s pngquant (exe)  %7.1f ms  PSNR %5.2f dB (includes PNG read/write)\n", name, ms,
                         Psnr(img, out));
+        }
+        // Pillow's median cut and fast octree, 256 colours, no dithering; Pillow times itself.
+        if (HaveTool("/usr/bin/python3")) {
+            for (const char* method : {"MEDIANCUT", "FASTOCTREE"}) {
+                const std::string script =
+                    "import sys,time; from PIL import Image; im=Image.open(sys.argv[1]).convert('RGB'); "
+                    "t=time.perf_counter(); q=im.quantize(256, method=Image.Quantize." +
+                    std::string(method) +
+                    ", dither=Image.Dither.NONE); ms=(time.perf_counter()-t)*1000; "
+                    "open(sys.argv[2],'wb').write(q.convert('RGB').tobytes()); print(ms)";
+                const std::string outFile = dir / "p.rgb";
+                const std::string cmd = "/usr/bin/python3 -c " + Quote(script) + " " + Quote(dir / "in.png") + " " +
+                                        Quote(outFile) + " > " + Quote(dir / "ms.txt");
+                RunCommand(cmd);
+                const auto rgb = ReadBytes(outFile);
+                const auto msText = ReadBytes(dir / "ms.txt");
+                if (rgb.size() != out.size() * 3) continue;
+                for (size_t i = 0; i < out.size(); ++i)
+                    out[i] = Rgb(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+                std::printf("%-10s Pillow %-10s %7.1f ms  PSNR %5.2f dB\n", name, method,
+                            std::atof(std::string(msText.begin(), msText.end()).c_str()), Psnr(img, out));
+            }
         }
     }
 }
