@@ -90,6 +90,10 @@ std::string TLevelCanvas::HintAt(POINT pt) const {
 
 void TLevelCanvas::RouteMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
     int32_t x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    // The second press of a double click is a press like the first.
+    if (msg == WM_LBUTTONDBLCLK) msg = WM_LBUTTONDOWN;
+    if (msg == WM_RBUTTONDBLCLK) msg = WM_RBUTTONDOWN;
+    if (msg == WM_MBUTTONDBLCLK) msg = WM_MBUTTONDOWN;
     bool press = msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN;
     bool release = msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP;
     TControl* target = FCaptureTarget;
@@ -139,6 +143,9 @@ LRESULT TLevelCanvas::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDBLCLK:
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
     case WM_MBUTTONUP:

@@ -16,12 +16,23 @@ const char* const NoHint = "";
 struct TPaletteEntry {
     int32_t StoneNr;
     const char* Hint;
+    void (TForm1::*Click)(TObject*);
 };
 // The stone bar, left to right (Stone0 stands alone on MouseBar).
 const TPaletteEntry StoneBarEntries[] = {
-    {1, "Statischer / bewegter Stein"}, {2, "Statischer / bewegter Stein"}, {5, "Stein mit Inhalt"},
-    {12, "Tür zum Verlassen des Levels"}, {15, "Trampolin"}, {10, "Zemb"}, {4, "Stacheldraht"}, {13, "Lava"},
-    {9, NoHint}, {8, NoHint}, {3, NoHint}, {11, NoHint}, {17, NoHint},
+    {1, "Statischer / bewegter Stein", &TForm1::Stone1Click},
+    {2, "Statischer / bewegter Stein", &TForm1::Stone2Click},
+    {5, "Stein mit Inhalt", &TForm1::Stone5Click},
+    {12, "Tür zum Verlassen des Levels", &TForm1::Stone12Click},
+    {15, "Trampolin", &TForm1::Stone15Click},
+    {10, "Zemb", &TForm1::Stone10Click},
+    {4, "Stacheldraht", &TForm1::Stone4Click},
+    {13, "Lava", &TForm1::Stone13Click},
+    {9, NoHint, &TForm1::Stone9Click},
+    {8, NoHint, &TForm1::Stone8Click},
+    {3, NoHint, &TForm1::Stone3Click},
+    {11, NoHint, &TForm1::Stone11Click},
+    {17, NoHint, &TForm1::Stone17Click},
 };
 
 std::wstring ResourceName(const wchar_t* prefix, int n) {
@@ -65,6 +76,7 @@ TForm1::TForm1() {
 }
 
 TForm1::~TForm1() {
+    if (FToolTip) ::DestroyWindow(FToolTip);
     // The stones are tiles of the canvas: free them while it still exists.
     Level.Clear();
 }
@@ -197,7 +209,7 @@ void TForm1::CreateToolBars() {
     select.ImageIndex = 0;
     select.Hint = "Objekte auswählen";
     select.Check = true;
-    select.OnClick = [this](TObject* s) { StoneClick(s, 0); };
+    select.OnClick = [this](TObject* s) { Stone0Click(s); };
     MouseBar->AddButton(std::move(select));
     MouseBar->SetBounds(0, 0, 61, 60);
 
@@ -209,8 +221,7 @@ void TForm1::CreateToolBars() {
         b.ImageIndex = e.StoneNr; // PaletteList: 0 is the arrow, n the picture of type n
         b.Hint = e.Hint;
         b.Check = true;
-        int32_t nr = e.StoneNr;
-        b.OnClick = [this, nr](TObject* s) { StoneClick(s, nr); };
+        b.OnClick = [this, click = e.Click](TObject* s) { (this->*click)(s); };
         StoneBar->AddButton(std::move(b));
     }
     StoneBar->SetBounds(MouseBar->Width() + 4, 0, StoneBar->ContentWidth() + 4, 60);
@@ -269,6 +280,16 @@ void TForm1::CreateLeftPanel() {
     Place(*PVisible, 8, 88, 97, 17);
     Bevel3 = std::make_unique<TBevel>(LeftPanel.get());
     Place(*Bevel3, 0, 112, 145, 2);
+
+    PX->OnKeyDown = [this](TObject* s, WORD& key, TShiftState sh) { PXKeyDown(s, key, sh); };
+    PY->OnKeyDown = [this](TObject* s, WORD& key, TShiftState sh) { PYKeyDown(s, key, sh); };
+    PNr->OnKeyDown = [this](TObject* s, WORD& key, TShiftState sh) { PNrKeyDown(s, key, sh); };
+    PVisible->OnClick = [this](TObject* s) { PVisibleClick(s); };
+
+    CreateDefaultXP();
+    CreateActionXP();
+    CreateSchalterXP();
+    CreateZembXP();
 }
 
 void TForm1::CreateCanvas() {
@@ -302,6 +323,7 @@ void TForm1::FormCreate(TObject*) {
     PY->SetEnabled(false);
     PNr->SetEnabled(false);
     PVisible->SetEnabled(false);
+    ZembXPZembBox->SetItemIndex(0);
 }
 
 void TForm1::SetTitle() {
@@ -482,7 +504,89 @@ void TForm1::StoneClick(TObject*, int32_t stoneNr) {
     PaletteStoneNr = stoneNr;
 }
 
-// Mouse editing on the canvas comes with the canvas editing work; the routing is in place.
-void TForm1::LevelImageImgMouseDown(TObject*, TMouseButton, TShiftState, int32_t, int32_t) {}
-void TForm1::LevelImageImgMouseMove(TObject*, TShiftState, int32_t, int32_t) {}
-void TForm1::LevelImageImgMouseUp(TObject*, TMouseButton, TShiftState, int32_t, int32_t) {}
+void TForm1::Stone0Click(TObject* sender) { StoneClick(sender, 0); }
+void TForm1::Stone1Click(TObject* sender) { StoneClick(sender, 1); }
+void TForm1::Stone2Click(TObject* sender) { StoneClick(sender, 2); }
+void TForm1::Stone3Click(TObject* sender) { StoneClick(sender, 3); }
+void TForm1::Stone4Click(TObject* sender) { StoneClick(sender, 4); }
+void TForm1::Stone5Click(TObject* sender) { StoneClick(sender, 5); }
+void TForm1::Stone8Click(TObject* sender) { StoneClick(sender, 8); }
+void TForm1::Stone9Click(TObject* sender) { StoneClick(sender, 9); }
+void TForm1::Stone10Click(TObject* sender) { StoneClick(sender, 10); }
+void TForm1::Stone11Click(TObject* sender) { StoneClick(sender, 11); }
+void TForm1::Stone12Click(TObject* sender) { StoneClick(sender, 12); }
+void TForm1::Stone13Click(TObject* sender) { StoneClick(sender, 13); }
+void TForm1::Stone15Click(TObject* sender) { StoneClick(sender, 15); }
+void TForm1::Stone17Click(TObject* sender) { StoneClick(sender, 17); }
+
+void TForm1::LevelImageImgMouseDown(TObject* sender, TMouseButton button, TShiftState, int32_t x, int32_t y) {
+    auto* stone = sender == LevelImage.get() ? nullptr : dynamic_cast<TLevelStone*>(sender);
+    if (stone) Stone0Click(sender);
+    if (button != TMouseButton::mbLeft) return;
+    Dragging = true;
+
+    if (PaletteStoneNr != 0) {
+        // Only the canvas gets here: a press on a stone chose the select tool above.
+        TLevelStone* placed = CreateStone();
+        placed->SetStoneNr(PaletteStoneNr);
+        placed->SetPosition(x / StoneSize, y / StoneSize);
+        Level.CurrentStone = placed;
+        Level.Stones.push_back(placed);
+        return;
+    }
+
+    if (PickingTarget && stone) {
+        auto it = std::find(Level.Stones.begin(), Level.Stones.end(), stone);
+        if (it != Level.Stones.end()) {
+            PickingTarget = false;
+            MenuBar->SetText("");
+            if (Level.CurrentStone) {
+                Level.CurrentStone->SchalterTarget = static_cast<int32_t>(it - Level.Stones.begin());
+                return;
+            }
+            // The switch the pick was for is gone: the click selects, as any click on a stone.
+        }
+    }
+
+    // The selection click. The panel ends up cleared, or filled from the clicked stone; it goes
+    // there directly, so controls that keep their state are not repainted on a large level.
+    PanelUpdating = true;
+    struct TPanelUpdated {
+        bool& Flag;
+        ~TPanelUpdated() { Flag = false; }
+    } panelUpdated{PanelUpdating};
+    Level.CurrentStone = nullptr;
+    for (TLevelStone* s : Level.Stones) {
+        if (s == stone) {
+            s->Select();
+            Level.CurrentStone = s;
+        } else {
+            s->Unselect();
+        }
+    }
+    if (Level.CurrentStone) ShowStoneInPanel(Level.CurrentStone);
+    else ClearPanel();
+}
+
+void TForm1::LevelImageImgMouseMove(TObject* sender, TShiftState, int32_t x, int32_t y) {
+    int64_t px = x, py = y;
+    if (sender != LevelImage.get()) {
+        if (auto* c = dynamic_cast<TControl*>(sender)) {
+            px += c->Left();
+            py += c->Top();
+        }
+    }
+    // Division truncates toward zero, so the first 49 pixels left of the canvas still read 0.
+    auto col = static_cast<int32_t>(px / StoneSize), row = static_cast<int32_t>(py / StoneSize);
+    PosBar->SetText("X: " + IntToStr(col) + "; Y: " + IntToStr(row));
+    if (TLevelStone* s = Level.CurrentStone; s && Dragging) {
+        s->SetPosition(col, row);
+        PX->SetText(IntToStr(s->X));
+        PY->SetText(IntToStr(s->Y));
+        Level.Saved = false;
+    }
+}
+
+void TForm1::LevelImageImgMouseUp(TObject*, TMouseButton button, TShiftState, int32_t, int32_t) {
+    if (button == TMouseButton::mbLeft) Dragging = false;
+}

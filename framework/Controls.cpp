@@ -56,9 +56,12 @@ void TGraphicControl::Invalidate() {
 }
 
 void TImage::SetPicture(int32_t index) {
+    // Reloading the picture an image already shows changes no pixel: a selection click reloads
+    // every stone of the level and must repaint only the ones that lose their frame.
+    bool changed = index != FPictureIndex || FFrameDrawn;
     FPictureIndex = index;
     FFrameDrawn = false;
-    Invalidate();
+    if (changed) Invalidate();
 }
 
 void TImage::DrawFrame() {

@@ -147,7 +147,12 @@ void TScrollBox::UpdateScrollRanges() {
             int32_t maxPos = std::max(extent[bar] - page[bar], 0);
             int32_t pos = std::min(FPos[bar], maxPos);
             si.nPos = pos;
-            ::SetScrollInfo(Handle(), bar == 0 ? SB_HORZ : SB_VERT, &si, TRUE);
+            // Setting unchanged values still makes the window recompute and repaint its frame,
+            // which costs a full repaint of the content; stones moving on the canvas call this often.
+            SCROLLINFO cur{sizeof cur, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
+            bool same = ::GetScrollInfo(Handle(), bar == 0 ? SB_HORZ : SB_VERT, &cur) && cur.nMin == si.nMin &&
+                        cur.nMax == si.nMax && cur.nPage == si.nPage && cur.nPos == si.nPos;
+            if (!same) ::SetScrollInfo(Handle(), bar == 0 ? SB_HORZ : SB_VERT, &si, TRUE);
             if (pos != FPos[bar]) {
                 FUpdating = false;
                 ScrollTo(bar, pos);

@@ -93,6 +93,7 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
         i += 2;
     }
     if (i >= text.size()) return std::nullopt;
+    // The magnitude may reach 2^31 (for the most negative value); anything beyond is no integer.
     int64_t v = 0;
     for (; i < text.size(); ++i) {
         char c = text[i];
@@ -102,12 +103,7 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
         else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
         else return std::nullopt;
         v = v * base + d;
-        // Hexadecimal may spell the full 32-bit pattern ($FFFFFFFF is -1); decimal must fit signed.
-        if (v > (base == 16 ? int64_t{0xFFFFFFFF} : int64_t{0x80000000})) return std::nullopt;
-    }
-    if (base == 16) {
-        int32_t bits = static_cast<int32_t>(static_cast<uint32_t>(v));
-        return negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(bits)) : bits;
+        if (v > int64_t{0x80000000}) return std::nullopt;
     }
     if (negative) return static_cast<int32_t>(-v);
     if (v > 0x7FFFFFFF) return std::nullopt;

@@ -1,5 +1,6 @@
 // The editor with a full 223 x 223 level (49,729 stones of mixed types), under Wine: open plus
-// first paint, save, and the process's peak working set. Prints one line per figure.
+// first paint, save, a selection click and a drag step on the canvas (the posted mouse messages
+// and the paint they cause), and the process's peak working set. Prints one line per figure.
 #include "editor/Unit1.h"
 #include "framework/Application.h"
 #include "level/LevelFile.h"
@@ -38,6 +39,17 @@ std::vector<uint8_t> FullLevelBytes() {
 void PumpPaint(HWND w) {
     ::RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     ::GdiFlush();
+}
+
+// Handles the posted mouse messages and paints what they invalidated.
+void HandleAndPaint(HWND w) {
+    Application().ProcessMessages();
+    ::UpdateWindow(w);
+    ::GdiFlush();
+}
+
+void PostMouse(HWND w, UINT msg, WPARAM keys, int x, int y) {
+    ::PostMessageW(w, msg, keys, MAKELPARAM(x, y));
 }
 
 double Median(std::vector<double> v) {
@@ -81,6 +93,29 @@ int main() {
     }
     form->OpenLevelFile(Narrow(path));
     PumpPaint(form->LevelImage->Handle());
+    // Selection clicks alternate between two stones, so each one moves the frame.
+    HWND canvas = form->LevelImage->Handle();
+    std::vector<double> click, drag;
+    for (int run = 0; run < 20; ++run) {
+        int x = (run % 2 ? 3 : 2) * 50 + 25, y = 2 * 50 + 25;
+        double t0 = Now();
+        PostMouse(canvas, WM_LBUTTONDOWN, MK_LBUTTON, x, y);
+        PostMouse(canvas, WM_LBUTTONUP, 0, x, y);
+        HandleAndPaint(canvas);
+        click.push_back(Now() - t0);
+    }
+    // One drag step: the current stone follows the pointer into the next cell.
+    PostMouse(canvas, WM_LBUTTONDOWN, MK_LBUTTON, 125, 125);
+    HandleAndPaint(canvas);
+    for (int step = 1; step <= 20; ++step) {
+        double t0 = Now();
+        PostMouse(canvas, WM_MOUSEMOVE, MK_LBUTTON, 125 + (step % 2) * 50, 125);
+        HandleAndPaint(canvas);
+        drag.push_back(Now() - t0);
+    }
+    PostMouse(canvas, WM_LBUTTONUP, 0, 125, 125);
+    HandleAndPaint(canvas);
+
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
@@ -88,6 +123,8 @@ int main() {
     std::printf("open + first paint: median %.1f ms (min %.1f ms)\n", Median(open), *std::min_element(open.begin(), open.end()));
     std::printf("save: median %.1f ms (min %.1f ms)\n", Median(save), *std::min_element(save.begin(), save.end()));
     std::printf("clear (New): median %.1f ms\n", Median(clear));
+    std::printf("selection click: median %.2f ms (max %.2f ms)\n", Median(click), *std::max_element(click.begin(), click.end()));
+    std::printf("drag step: median %.2f ms (max %.2f ms)\n", Median(drag), *std::max_element(drag.begin(), drag.end()));
     std::printf("peak working set: %.1f MB\n", static_cast<double>(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0));
     form->Level.Saved = true;
     form.reset();

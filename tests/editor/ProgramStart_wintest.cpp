@@ -1,27 +1,10 @@
 // The level file named on the command line.
 #include "editor/ProgramStart.h"
-#include "editor/Unit1.h"
-#include "framework/Application.h"
-#include "tests/support/WinTestSupport.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/MainWindowFixture.h"
 
 namespace {
 
-class ProgramStartTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Form = std::make_unique<TForm1>();
-        Application().MainForm = Form.get();
-        Form->ShowMaximized();
-        PumpMessages();
-    }
-    void TearDown() override {
-        Form->Level.Saved = true;
-        Form.reset();
-    }
-    std::unique_ptr<TForm1> Form;
-};
+using ProgramStartTest = TMainWindowFixture;
 
 TEST_F(ProgramStartTest, OpensTheFileWithoutADialog) {
     TTempDir dir;

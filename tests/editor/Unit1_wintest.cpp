@@ -1,45 +1,13 @@
 // The main window driven through real messages: menu commands, keys, mouse moves, and the real
 // message boxes and common dialogs answered from a helper thread.
-#include "editor/Unit1.h"
-#include "framework/Application.h"
 #include "level/LevelFile.h"
-#include "tests/support/WinTestSupport.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/MainWindowFixture.h"
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public TMainWindowFixture {
 protected:
-    void SetUp() override {
-        Application().SetTitle("Zembrak LevelEditor");
-        Form = std::make_unique<TForm1>();
-        Application().MainForm = Form.get();
-        Running = true;
-        Form->ShowMaximized();
-        ::SetForegroundWindow(Form->Handle());
-        PumpMessages(50);
-    }
-    void TearDown() override {
-        Form->Level.Saved = true; // nothing to ask on the way out
-        Form.reset();
-        PumpMessages();
-    }
-    // A menu command as the menu sends it.
-    void Command(TMenuItem* item) {
-        ::SendMessageW(Form->Handle(), WM_COMMAND, MAKEWPARAM(item->Command(), 0), 0);
-        PumpMessages();
-    }
-    TLevelStone* AddStone(int32_t nr, int32_t x, int32_t y) {
-        TLevelStone* s = Form->CreateStone();
-        s->SetStoneNr(nr);
-        s->SetPosition(x, y);
-        Form->Level.Stones.push_back(s);
-        return s;
-    }
     std::string WindowTitle() const { return Form->Caption(); }
-
-    std::unique_ptr<TForm1> Form;
 };
 
 TEST_F(MainWindowTest, StartsMaximizedWithAnEmptyUntitledLevel) {
