@@ -247,17 +247,17 @@ HALF = _norm3(LIGHT[0], LIGHT[1], LIGHT[2] + 1.0)
 LIGHT2 = (-math.sqrt(0.5), -math.sqrt(0.5))  # 2-D direction towards the light
 
 
-def lit(base, n, ambient=0.45, spec=0.0, shininess=20.0):
+def lit(base, n, ambient=0.45, specular=0.0, shininess=20.0):
     """Lambert plus a little specular; a surface facing the viewer keeps `base`."""
     d = n[0] * LIGHT[0] + n[1] * LIGHT[1] + n[2] * LIGHT[2]
     f = ambient + (1.0 - ambient) * max(d, 0.0) / LIGHT[2]
     c = shade(base, min(f - 1.0, 0.6)) if f > 1.0 else (base[0] * f, base[1] * f, base[2] * f)
-    if spec > 0.0:
+    if specular > 0.0:
         h = max(n[0] * HALF[0] + n[1] * HALF[1] + n[2] * HALF[2], 0.0)
         flat = HALF[2] ** shininess
         s = (h ** shininess - flat) / (1.0 - flat)
         if s > 0.0:
-            c = mix(c, WHITE, min(s * spec, 1.0))
+            c = mix(c, WHITE, min(s * specular, 1.0))
     return c
 
 
@@ -270,7 +270,7 @@ def gradient(f, x, y, e=0.05):
     return gx / n, gy / n
 
 
-def pillow(shape, base, width, tilt=0.85, spec=0.0, shininess=20.0, ambient=0.45, sunken=False):
+def pillow(shape, base, width, tilt=0.85, specular=0.0, shininess=20.0, ambient=0.45, sunken=False):
     """Paint that makes a flat shape look rounded near its outline."""
     f = shape.sdf
 
@@ -285,19 +285,19 @@ def pillow(shape, base, width, tilt=0.85, spec=0.0, shininess=20.0, ambient=0.45
             if sunken:
                 gx, gy = -gx, -gy
             n = (gx * u, gy * u, math.sqrt(1.0 - u * u))
-        return lit(b, n, ambient, spec, shininess)
+        return lit(b, n, ambient, specular, shininess)
 
     return paint
 
 
-def sphere(cx, cy, r, base, spec=0.6, shininess=24.0, ambient=0.4):
+def sphere(cx, cy, r, base, specular=0.6, shininess=24.0, ambient=0.4):
     def paint(x, y):
         nx, ny = (x - cx) / r, (y - cy) / r
         z = 1.0 - nx * nx - ny * ny
         if z < 0.0:
             k = math.sqrt(nx * nx + ny * ny)
             nx, ny, z = nx / k, ny / k, 0.0
-        return lit(base, (nx, ny, math.sqrt(z)), ambient, spec, shininess)
+        return lit(base, (nx, ny, math.sqrt(z)), ambient, specular, shininess)
 
     return paint
 
@@ -470,7 +470,7 @@ def draw_grey_block(cv):
     cv.fill(q, pillow(q, shade(base, -0.45), 1.5, sunken=True))
     for cx, cy in ((10.5, 10.5), (39.5, 10.5), (10.5, 39.5), (39.5, 39.5)):
         cv.fill(circle(cx + 0.6, cy + 0.7, 2.4), shade(base, -0.5), 0.7)
-        cv.fill(circle(cx, cy, 2.2), sphere(cx, cy, 2.2, shade(base, 0.1), spec=0.7))
+        cv.fill(circle(cx, cy, 2.2), sphere(cx, cy, 2.2, shade(base, 0.1), specular=0.7))
 
 
 def draw_star(cv):
@@ -491,7 +491,7 @@ def draw_star(cv):
         m = math.hypot(nx, ny)
         t = 0.62
         n = (nx / m * t, ny / m * t, math.sqrt(1 - t * t))
-        cv.fill(body & polygon([(cx, cy), a, b]), lit(base, n, ambient=0.55, spec=0.35))
+        cv.fill(body & polygon([(cx, cy), a, b]), lit(base, n, ambient=0.55, specular=0.35))
     cv.fill(ellipse(cx - 5.5, cy - 9.5, 2.0, 3.2).rotate(25, cx - 5.5, cy - 9.5), WHITE, 0.55)
 
 
@@ -510,7 +510,7 @@ def draw_spikes(cv):
     cv.fill(box(0, 44.5, 50, 49.2), linear(shade(metal, 0.5), shade(metal, -0.4), 0, 44.5, 0, 49.2))
     for k in range(5):
         bx = k * 10.0 + 5.0
-        cv.fill(circle(bx, 46.8, 1.3), sphere(bx, 46.8, 1.3, shade(metal, -0.1), spec=0.8))
+        cv.fill(circle(bx, 46.8, 1.3), sphere(bx, 46.8, 1.3, shade(metal, -0.1), specular=0.8))
 
 
 def draw_lever(cv, flip):
@@ -535,12 +535,12 @@ def draw_lever(cv, flip):
     red = (215, 35, 35)
     arm = line(px, py, kx, ky, 2.2)
     cv.fill(arm.grow(1.0), (95, 10, 10))
-    cv.fill(arm, pillow(arm, red, 2.2, spec=0.5))
+    cv.fill(arm, pillow(arm, red, 2.2, specular=0.5))
     knob = circle(kx, ky, 5.6)
     cv.fill(knob.grow(1.0), (95, 10, 10))
-    cv.fill(knob, sphere(kx, ky, 5.6, red, spec=0.8))
+    cv.fill(knob, sphere(kx, ky, 5.6, red, specular=0.8))
     cv.fill(circle(px, py, 3.4), (40, 40, 44))
-    cv.fill(circle(px, py, 2.6), sphere(px, py, 2.6, (175, 178, 185), spec=0.9))
+    cv.fill(circle(px, py, 2.6), sphere(px, py, 2.6, (175, 178, 185), specular=0.9))
 
 
 def heart_shape(cx, cy, s):
@@ -565,7 +565,7 @@ def heart_shape(cx, cy, s):
 def draw_heart(cv):
     h = heart_shape(25.0, 18.0, 10.5).grow(-0.8)
     cv.fill(h.grow(1.8), (120, 8, 20))
-    cv.fill(h, pillow(h, (225, 30, 48), 8.0, tilt=0.8, spec=0.55, ambient=0.5))
+    cv.fill(h, pillow(h, (225, 30, 48), 8.0, tilt=0.8, specular=0.55, ambient=0.5))
     cv.fill(ellipse(16.5, 15.0, 3.6, 2.4).rotate(-40, 16.5, 15.0), WHITE, 0.75)
     cv.fill(circle(21.0, 12.2, 1.1), WHITE, 0.6)
 
@@ -575,14 +575,14 @@ def draw_coin(cv):
     gold = (245, 190, 35)
     cv.fill(circle(cx, cy, 21.8), (140, 85, 5))
     rim = circle(cx, cy, 20.6)
-    cv.fill(rim, pillow(rim, gold, 4.0, tilt=0.75, spec=0.5))
+    cv.fill(rim, pillow(rim, gold, 4.0, tilt=0.75, specular=0.5))
     face = circle(cx, cy, 15.2)
     cv.fill(face.grow(0.8), (175, 115, 10))
     cv.fill(face, pillow(face, shade(gold, -0.08), 2.0, tilt=0.6, sunken=True))
     z = polygon([(18, 15.5), (32, 15.5), (32, 19.5), (23.5, 30.5), (32, 30.5), (32, 34.5),
                  (18, 34.5), (18, 30.5), (26.5, 19.5), (18, 19.5)])
     cv.fill(z.move(0.9, 0.9), (165, 105, 5))
-    cv.fill(z, pillow(z, (255, 210, 60), 1.6, tilt=0.7, spec=0.4))
+    cv.fill(z, pillow(z, (255, 210, 60), 1.6, tilt=0.7, specular=0.4))
     # glint on the rim
     gx, gy = 12.0, 12.5
     glint = (polygon([(gx, gy - 4.5), (gx + 1.0, gy - 1.0), (gx + 4.5, gy), (gx + 1.0, gy + 1.0),
@@ -598,10 +598,10 @@ def draw_zemb(cv, cx=25.0, cy=26.5, r=18.0, detail=True, outline=1.2):
     for fx in (-9.0, 9.0):
         foot = ellipse(cx + fx * k, cy + 17.5 * k, 6.2 * k, 3.4 * k)
         cv.fill(foot.grow(1.0 * k), dark)
-        cv.fill(foot, pillow(foot, feet, 2.5 * k, spec=0.3))
+        cv.fill(foot, pillow(foot, feet, 2.5 * k, specular=0.3))
     body = circle(cx, cy, r)
     cv.fill(body.grow(outline * k), dark)
-    cv.fill(body, sphere(cx, cy, r * 1.05, (255, 215, 35), spec=0.55, ambient=0.55))
+    cv.fill(body, sphere(cx, cy, r * 1.05, (255, 215, 35), specular=0.55, ambient=0.55))
     if detail:
         for sx in (-1.0, 1.0):
             cv.fill(circle(cx + sx * 11.0 * k, cy + 4.5 * k, 3.0 * k), (250, 115, 70), 0.45)
@@ -637,7 +637,7 @@ def draw_key(cv):
     teeth = box(35.0, 26.0, 38.5, 33.5, 0.8) | box(41.0, 26.0, 44.5, 35.5, 0.8)
     key = (bow | shaft | collar | teeth).rotate(-28, *c)
     cv.fill(key.grow(1.2), edge)
-    cv.fill(key, pillow(key, brass, 2.6, tilt=0.8, spec=0.6))
+    cv.fill(key, pillow(key, brass, 2.6, tilt=0.8, specular=0.6))
 
 
 def draw_door(cv):
@@ -662,16 +662,16 @@ def draw_door(cv):
     for y0 in (17.0, 38.0):
         band = door & box(0, y0, 50, y0 + 3.6)
         cv.fill(band.grow(0.2), (40, 40, 44))
-        cv.fill(band, pillow(band, (95, 98, 106), 1.2, tilt=0.6, spec=0.4))
+        cv.fill(band, pillow(band, (95, 98, 106), 1.2, tilt=0.6, specular=0.4))
         for rx in (12.0, 38.0):
-            cv.fill(circle(rx, y0 + 1.8, 1.0), sphere(rx, y0 + 1.8, 1.0, (150, 152, 160), spec=0.9))
+            cv.fill(circle(rx, y0 + 1.8, 1.0), sphere(rx, y0 + 1.8, 1.0, (150, 152, 160), specular=0.9))
     # knob and keyhole plate
     hx, hy = 35.0, 29.5
     plate = box(hx - 2.6, hy - 3.6, hx + 2.6, hy + 9.0, 2.4)
     cv.fill(plate.grow(0.7), (50, 35, 5))
-    cv.fill(plate, pillow(plate, (205, 160, 45), 1.2, spec=0.5))
+    cv.fill(plate, pillow(plate, (205, 160, 45), 1.2, specular=0.5))
     cv.fill(circle(hx, hy, 2.5), (70, 45, 5))
-    cv.fill(circle(hx, hy, 2.0), sphere(hx, hy, 2.0, (240, 195, 70), spec=0.9))
+    cv.fill(circle(hx, hy, 2.0), sphere(hx, hy, 2.0, (240, 195, 70), specular=0.9))
     hole = circle(hx, hy + 5.0, 1.1) | polygon([(hx - 0.5, hy + 5.0), (hx + 0.5, hy + 5.0),
                                                  (hx + 1.0, hy + 7.6), (hx - 1.0, hy + 7.6)])
     cv.fill(hole, (30, 18, 5))
@@ -713,7 +713,7 @@ def draw_lava(cv, phase):
         bubbles = [(16.0, 40.0, 2.0), (37.0, 43.0, 2.2), (5.0, 45.0, 1.3)]
     for bx, by, br in bubbles:
         cv.fill(circle(bx, by, br + 0.7), (120, 12, 5), 0.7)
-        cv.fill(circle(bx, by, br), sphere(bx, by, br, (255, 130, 30), spec=0.7))
+        cv.fill(circle(bx, by, br), sphere(bx, by, br, (255, 130, 30), specular=0.7))
     # a bubble bursting at the surface
     dx = 22.0 if not phase else 45.0
     pop = circle(dx, surface(dx) - 0.2, 2.4) - circle(dx, surface(dx) + 0.3, 1.3)
@@ -735,7 +735,7 @@ def draw_spring(cv, cx, y_top, y_bot, turns, width):
         cv.fill(s, shade(steel, -0.42))
     for s in front:
         cv.fill(s.grow(0.6), (45, 48, 55))
-        cv.fill(s, pillow(s, steel, 1.25, tilt=0.85, spec=0.8))
+        cv.fill(s, pillow(s, steel, 1.25, tilt=0.85, specular=0.8))
 
 
 def draw_trampoline(cv, squeezed):
@@ -747,10 +747,10 @@ def draw_trampoline(cv, squeezed):
         draw_spring(cv, sx, pad_top + pad_h - 1.0, base_top + 1.0, 3, 7.0)
     base = box(4.0, base_top, 46.0, 49.5, 1.5)
     cv.fill(base.grow(0.9), (35, 38, 45))
-    cv.fill(base, pillow(base, (95, 100, 112), 2.0, tilt=0.7, spec=0.3))
+    cv.fill(base, pillow(base, (95, 100, 112), 2.0, tilt=0.7, specular=0.3))
     pad = box(2.5, pad_top, 47.5, pad_top + pad_h, 3.0)
     cv.fill(pad.grow(1.0), (90, 10, 15))
-    cv.fill(pad, pillow(pad, (225, 40, 45), 2.8, tilt=0.8, spec=0.6))
+    cv.fill(pad, pillow(pad, (225, 40, 45), 2.8, tilt=0.8, specular=0.6))
     stripe = box(5.0, pad_top + pad_h * 0.42, 45.0, pad_top + pad_h * 0.62, 0.6)
     cv.fill(stripe, (255, 235, 235), 0.85)
 
@@ -1050,7 +1050,7 @@ def draw_app_icon(cv):
     # at 16 px everything must be bolder or it turns to mush
     blk = box(2.0, 30.0, 46.0, 46.5, 3.0) if small else box(3.0, 29.0, 45.0, 46.0, 3.0)
     cv.fill(blk.grow(2.4 if small else 1.2), shade(blue, -0.6))
-    cv.fill(blk, pillow(blk, blue, 4.0, tilt=0.75, spec=0.4))
+    cv.fill(blk, pillow(blk, blue, 4.0, tilt=0.75, specular=0.4))
     if small:
         draw_zemb(cv, cx=24.0, cy=18.0, r=16.0, detail=False, outline=2.4)
     else:
