@@ -139,7 +139,14 @@ void TForm1::CreateMenus() {
     ShowToolBarMenu->OnClick = [this](TObject* s) { ShowToolBarMenuClick(s); };
     ShowStoneBarMenu->OnClick = [this](TObject* s) { ShowStoneBarMenuClick(s); };
     ShowStatusBarMenu->OnClick = [this](TObject* s) { ShowStatusBarMenuClick(s); };
-    CleanMenu->OnClick = [this](TObject*) { RefreshCanvas(); };
+    CleanMenu->OnClick = [this](TObject* s) { CleanMenuClick(s); };
+    DeleteMenu->OnClick = [this](TObject* s) { DeleteMenuClick(s); };
+    MoveUpMenu->OnClick = [this](TObject* s) { MoveUpMenuClick(s); };
+    MoveDownMenu->OnClick = [this](TObject* s) { MoveDownMenuClick(s); };
+    MoveLeftMenu->OnClick = [this](TObject* s) { MoveLeftMenuClick(s); };
+    MoveRightMenu->OnClick = [this](TObject* s) { MoveRightMenuClick(s); };
+    StoneNrPlusMenu->OnClick = [this](TObject* s) { StoneNrPlusMenuClick(s); };
+    StoneNrMinusMenu->OnClick = [this](TObject* s) { StoneNrMinusMenuClick(s); };
 
     EditToolBarMenu = ToolBarMenu.Items().Add("EditToolBarMenu", "Bearbeiten...");
     EditToolBarMenu->SetEnabled(false);

@@ -151,6 +151,16 @@ public:
     void LevelImageImgMouseMove(TObject* sender, TShiftState shift, int32_t x, int32_t y);
     void LevelImageImgMouseUp(TObject* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y);
 
+    // Edit commands (menu "Bearbeiten", "Level" > "Säubern", their keys and tool bar buttons).
+    void DeleteMenuClick(TObject* sender);
+    void MoveUpMenuClick(TObject* sender);
+    void MoveDownMenuClick(TObject* sender);
+    void MoveLeftMenuClick(TObject* sender);
+    void MoveRightMenuClick(TObject* sender);
+    void StoneNrPlusMenuClick(TObject* sender);
+    void StoneNrMinusMenuClick(TObject* sender);
+    void CleanMenuClick(TObject* sender);
+
     // The properties panel.
     void PXKeyDown(TObject* sender, WORD& key, TShiftState shift);
     void PYKeyDown(TObject* sender, WORD& key, TShiftState shift);
