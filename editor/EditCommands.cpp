@@ -86,3 +86,9 @@ void TForm1::StoneNrMinusMenuClick(TObject*) {
 }
 
 void TForm1::CleanMenuClick(TObject*) { RefreshCanvas(); }
+
+void TForm1::LevelOptionMenuClick(TObject*) {
+    LevelOptionForm->ShowOptions();
+    // Whatever ended the dialog: the canvas follows the size, the stones stay where they are.
+    ResizeCanvas();
+}

@@ -73,6 +73,8 @@ TForm1::TForm1() {
     };
     Realign();
     FormCreate(this);
+    LevelOptionForm = std::make_unique<TLevelOptionForm>(Level);
+    ::SetWindowLongPtrW(LevelOptionForm->Handle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(Handle()));
 }
 
 TForm1::~TForm1() {
@@ -140,6 +142,7 @@ void TForm1::CreateMenus() {
     ShowStoneBarMenu->OnClick = [this](TObject* s) { ShowStoneBarMenuClick(s); };
     ShowStatusBarMenu->OnClick = [this](TObject* s) { ShowStatusBarMenuClick(s); };
     CleanMenu->OnClick = [this](TObject* s) { CleanMenuClick(s); };
+    LevelOptionMenu->OnClick = [this](TObject* s) { LevelOptionMenuClick(s); };
     DeleteMenu->OnClick = [this](TObject* s) { DeleteMenuClick(s); };
     MoveUpMenu->OnClick = [this](TObject* s) { MoveUpMenuClick(s); };
     MoveDownMenu->OnClick = [this](TObject* s) { MoveDownMenuClick(s); };

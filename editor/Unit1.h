@@ -2,6 +2,7 @@
 // The main window: menus, tool bar, stone bar, properties panel, canvas, status bar, and the
 // document commands.
 #include "editor/LevelCanvas.h"
+#include "editor/LevelOption.h"
 #include "framework/ComCtrls.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
@@ -111,6 +112,9 @@ public:
     std::unique_ptr<TScrollBox> ClientScrollBox;
     std::unique_ptr<TLevelCanvas> LevelImage;
 
+    // Created with the window, hidden between uses.
+    std::unique_ptr<TLevelOptionForm> LevelOptionForm;
+
     TOpenDialog OpenDialog{LevelFileFilterOpen, {true, true, true, false}};
     TSaveDialog SaveDialog{LevelFileFilterSave, {true, true, false, true}};
 
@@ -160,6 +164,7 @@ public:
     void StoneNrPlusMenuClick(TObject* sender);
     void StoneNrMinusMenuClick(TObject* sender);
     void CleanMenuClick(TObject* sender);
+    void LevelOptionMenuClick(TObject* sender);
 
     // The properties panel.
     void PXKeyDown(TObject* sender, WORD& key, TShiftState shift);

@@ -2,15 +2,17 @@
 
 TLabel::TLabel(TWinControl* parent, std::string_view caption, bool wordWrap) : TWinControl(parent) {
     CreateHandle(L"STATIC", wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, Widen(caption).c_str());
-    if (!wordWrap) {
-        // Auto size, as labels do.
-        TWindowDC dc(Handle());
-        TSelectObject font(dc.Get(), DefaultFont());
-        std::wstring w = Widen(caption);
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc.Get(), w.c_str(), static_cast<int>(w.size()), &size);
-        SetBounds(Left(), Top(), size.cx, size.cy);
-    }
+    if (!wordWrap) AdjustSize();
+}
+
+void TLabel::AdjustSize() {
+    TWindowDC dc(Handle());
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(Handle(), WM_GETFONT, 0, 0));
+    TSelectObject selected(dc.Get(), font ? font : DefaultFont());
+    std::wstring w = Widen(Text());
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc.Get(), w.c_str(), static_cast<int>(w.size()), &size);
+    SetBounds(Left(), Top(), size.cx, size.cy);
 }
 
 TEdit::TEdit(TWinControl* parent, bool readOnly, bool multiLine) : TWinControl(parent) {
@@ -96,6 +98,28 @@ TCheckBox::TCheckBox(TWinControl* parent, std::string_view caption) : TButtonCon
 TRadioButton::TRadioButton(TWinControl* parent, std::string_view caption, bool firstInGroup) : TButtonControl(parent) {
     CreateHandle(L"BUTTON", WS_TABSTOP | BS_AUTORADIOBUTTON | (firstInGroup ? WS_GROUP : 0), 0,
                  Widen(caption).c_str());
+}
+
+TGroupBox::TGroupBox(TWinControl* parent, std::string_view caption) : TWinControl(parent) {
+    CreateHandle(L"BUTTON", BS_GROUPBOX | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, Widen(caption).c_str());
+}
+
+LRESULT TGroupBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_ERASEBKGND: {
+        RECT r;
+        ::GetClientRect(Handle(), &r);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &r, ::GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_BTNFACE));
+        ::SetTextColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_BTNTEXT));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    default:
+        return TWinControl::WndProc(msg, wParam, lParam);
+    }
 }
 
 TComboBox::TComboBox(TWinControl* parent) : TWinControl(parent) {

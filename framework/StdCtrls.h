@@ -10,6 +10,8 @@ using TKeyPressEvent = std::function<void(TObject* sender, wchar_t& key)>;
 class TLabel : public TWinControl {
 public:
     TLabel(TWinControl* parent, std::string_view caption, bool wordWrap = false);
+    // Sizes the label to its text in its current font (labels size themselves, as after a font change).
+    void AdjustSize();
 };
 
 class TEdit : public TWinControl {
@@ -51,6 +53,16 @@ public:
 class TRadioButton : public TButtonControl {
 public:
     TRadioButton(TWinControl* parent, std::string_view caption, bool firstInGroup = false);
+};
+
+// A framed group with a caption; its children sit inside it.
+class TGroupBox : public TWinControl {
+public:
+    TGroupBox(TWinControl* parent, std::string_view caption);
+
+protected:
+    // A group box paints only its frame and caption; the face under its children is ours.
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 };
 
 class TComboBox : public TWinControl {

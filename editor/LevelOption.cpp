@@ -1,0 +1,131 @@
+#include "editor/LevelOption.h"
+
+#include "framework/Application.h"
+#include "framework/Strings.h"
+#include "level/Level.h"
+
+#include <optional>
+
+bool DialogRunning = false;
+
+namespace {
+
+HFONT DialogFont() {
+    TWindowDC dc(nullptr);
+    int height = -::MulDiv(8, ::GetDeviceCaps(dc.Get(), LOGPIXELSY), 72);
+    return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+}
+
+void Place(TWinControl& c, int left, int top, int width = -1, int height = -1) {
+    c.SetBounds(left, top, width < 0 ? c.Width() : width, height < 0 ? c.Height() : height);
+}
+
+} // namespace
+
+TLevelOptionForm::TLevelOptionForm(TLevel& level) : FLevel(level), FFont(DialogFont()) {
+    Name = "LevelOptionForm";
+    SetCaption("Leveloptionen");
+    // A fixed dialog frame: no resizing, no minimize or maximize box.
+    ::SetWindowLongPtrW(Handle(), GWL_STYLE, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN);
+    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT);
+    ::SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    SetBounds(200, 200, 393, 188);
+
+    auto label = [this](std::unique_ptr<TLabel>& l, TWinControl* parent, const char* text, int x, int y) {
+        l = std::make_unique<TLabel>(parent, text);
+        l->SetFont(FFont);
+        l->AdjustSize();
+        Place(*l, x, y);
+    };
+    auto edit = [this](std::unique_ptr<TEdit>& e, TWinControl* parent, const char* name, const char* text, int y) {
+        e = std::make_unique<TEdit>(parent);
+        e->Name = name;
+        e->SetFont(FFont);
+        e->SetText(text);
+        Place(*e, 56, y, 65, 21);
+    };
+    SizeGroup = std::make_unique<TGroupBox>(this, "Größe");
+    SizeGroup->SetFont(FFont);
+    Place(*SizeGroup, 8, 8, 177, 97);
+    label(SizeWidthLbl1, SizeGroup.get(), "Breite:", 8, 28);
+    edit(SizeWidthTxt, SizeGroup.get(), "SizeWidthTxt", "16", 24);
+    label(SizeWidthLbl2, SizeGroup.get(), "Stones", 128, 28);
+    label(SizeHeightLbl1, SizeGroup.get(), "Höhe:", 8, 60);
+    edit(SizeHeightTxt, SizeGroup.get(), "SizeHeightTxt", "12", 56);
+    label(SizeHeightLbl2, SizeGroup.get(), "Stones", 128, 60);
+
+    StartGroup = std::make_unique<TGroupBox>(this, "Startpunkt");
+    StartGroup->SetFont(FFont);
+    Place(*StartGroup, 200, 8, 177, 97);
+    label(StartXLbl1, StartGroup.get(), "X:", 8, 28);
+    edit(StartXTxt, StartGroup.get(), "StartXTxt", "0", 24);
+    label(StartXLbl2, StartGroup.get(), "Stones", 128, 28);
+    label(StartYLbl1, StartGroup.get(), "Y:", 8, 60);
+    edit(StartYTxt, StartGroup.get(), "StartYTxt", "0", 56);
+    label(StartYLbl2, StartGroup.get(), "Stones", 128, 60);
+
+    OKBtn = std::make_unique<TButton>(this, "OK", true);
+    OKBtn->SetFont(FFont);
+    Place(*OKBtn, 216, 120, 75, 25);
+    CancelBtn = std::make_unique<TButton>(this, "Abbrechen");
+    CancelBtn->SetFont(FFont);
+    Place(*CancelBtn, 304, 120, 75, 25);
+    // Enter and Escape reach the buttons through the dialog keys (IDOK, IDCANCEL).
+    ::SetWindowLongPtrW(OKBtn->Handle(), GWLP_ID, IDOK);
+    ::SetWindowLongPtrW(CancelBtn->Handle(), GWLP_ID, IDCANCEL);
+
+    OKBtn->OnClick = [this](TObject* s) { OKBtnClick(s); };
+    CancelBtn->OnClick = [this](TObject* s) { CancelBtnClick(s); };
+    OnCloseQuery = [this](TObject* s, bool& canClose) { FormClose(s, canClose); };
+}
+
+TLevelOptionForm::~TLevelOptionForm() {
+    DialogRunning = false;
+    ::DeleteObject(FFont);
+}
+
+void TLevelOptionForm::ShowOptions() {
+    DialogRunning = true;
+    SizeWidthTxt->SetText(IntToStr(FLevel.LevelWidth));
+    SizeHeightTxt->SetText(IntToStr(FLevel.LevelHeight));
+    StartXTxt->SetText(IntToStr(FLevel.StartPointX));
+    StartYTxt->SetText(IntToStr(FLevel.StartPointY));
+    Show();
+    ::SetForegroundWindow(Handle());
+    ::BringWindowToTop(Handle());
+    SizeWidthTxt->SetFocus();
+    // Waits without spinning; a quit request of the application also ends the wait.
+    while (DialogRunning) {
+        Application().ProcessMessages();
+        MSG quit;
+        if (!DialogRunning || ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) break;
+        ::WaitMessage();
+    }
+    DialogRunning = false;
+    Hide();
+}
+
+void TLevelOptionForm::OKBtnClick(TObject*) {
+    auto fail = [](const char* field) {
+        Application().MessageBox(std::string("Der Wert im Feld '") + field + "' ist keine gültige Zahl.", "Fehler",
+                                 MB_OK | MB_ICONQUESTION);
+    };
+    std::optional<int32_t> w = TryStrToInt(SizeWidthTxt->Text());
+    if (!w || *w < 1) return fail("Größe/Breite");
+    FLevel.LevelWidth = *w;
+    std::optional<int32_t> h = TryStrToInt(SizeHeightTxt->Text());
+    if (!h || *h < 1) return fail("Größe/Höhe");
+    FLevel.LevelHeight = *h;
+    std::optional<int32_t> x = TryStrToInt(StartXTxt->Text());
+    if (!x || *x < 0 || *x >= FLevel.LevelWidth) return fail("Startpunkt/X");
+    FLevel.StartPointX = *x;
+    std::optional<int32_t> y = TryStrToInt(StartYTxt->Text());
+    if (!y || *y < 0 || *y >= FLevel.LevelHeight) return fail("Startpunkt/Y");
+    FLevel.StartPointY = *y;
+    DialogRunning = false;
+}
+
+void TLevelOptionForm::CancelBtnClick(TObject*) { DialogRunning = false; }
+
+void TLevelOptionForm::FormClose(TObject*, bool&) { DialogRunning = false; }
