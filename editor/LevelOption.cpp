@@ -45,25 +45,24 @@ TLevelOptionForm::TLevelOptionForm(TLevel& level) : FLevel(level), FFont(DialogF
         e->SetText(text);
         Place(*e, 56, y, 65, 21);
     };
-    SizeGroup = std::make_unique<TGroupBox>(this, "Größe");
-    SizeGroup->SetFont(FFont);
-    Place(*SizeGroup, 8, 8, 177, 97);
-    label(SizeWidthLbl1, SizeGroup.get(), "Breite:", 8, 28);
-    edit(SizeWidthTxt, SizeGroup.get(), "SizeWidthTxt", "16", 24);
-    label(SizeWidthLbl2, SizeGroup.get(), "Stones", 128, 28);
-    label(SizeHeightLbl1, SizeGroup.get(), "Höhe:", 8, 60);
-    edit(SizeHeightTxt, SizeGroup.get(), "SizeHeightTxt", "12", 56);
-    label(SizeHeightLbl2, SizeGroup.get(), "Stones", 128, 60);
-
-    StartGroup = std::make_unique<TGroupBox>(this, "Startpunkt");
-    StartGroup->SetFont(FFont);
-    Place(*StartGroup, 200, 8, 177, 97);
-    label(StartXLbl1, StartGroup.get(), "X:", 8, 28);
-    edit(StartXTxt, StartGroup.get(), "StartXTxt", "0", 24);
-    label(StartXLbl2, StartGroup.get(), "Stones", 128, 28);
-    label(StartYLbl1, StartGroup.get(), "Y:", 8, 60);
-    edit(StartYTxt, StartGroup.get(), "StartYTxt", "0", 56);
-    label(StartYLbl2, StartGroup.get(), "Stones", 128, 60);
+    // Both groups hold two rows: caption, field, "Stones".
+    auto group = [this](std::unique_ptr<TGroupBox>& g, const char* caption, int left) {
+        g = std::make_unique<TGroupBox>(this, caption);
+        g->SetFont(FFont);
+        Place(*g, left, 8, 177, 97);
+    };
+    auto row = [&](TGroupBox& g, int y, std::unique_ptr<TLabel>& lbl1, const char* caption,
+                   std::unique_ptr<TEdit>& txt, const char* name, const char* text, std::unique_ptr<TLabel>& lbl2) {
+        label(lbl1, &g, caption, 8, y + 4);
+        edit(txt, &g, name, text, y);
+        label(lbl2, &g, "Stones", 128, y + 4);
+    };
+    group(SizeGroup, "Größe", 8);
+    row(*SizeGroup, 24, SizeWidthLbl1, "Breite:", SizeWidthTxt, "SizeWidthTxt", "16", SizeWidthLbl2);
+    row(*SizeGroup, 56, SizeHeightLbl1, "Höhe:", SizeHeightTxt, "SizeHeightTxt", "12", SizeHeightLbl2);
+    group(StartGroup, "Startpunkt", 200);
+    row(*StartGroup, 24, StartXLbl1, "X:", StartXTxt, "StartXTxt", "0", StartXLbl2);
+    row(*StartGroup, 56, StartYLbl1, "Y:", StartYTxt, "StartYTxt", "0", StartYLbl2);
 
     OKBtn = std::make_unique<TButton>(this, "OK", true);
     OKBtn->SetFont(FFont);

@@ -1,5 +1,7 @@
 #include "crashreport/capture/Decoder.h"
 
+#include "tests/crashreport/capture/DecoderTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,14 +17,7 @@
 
 namespace {
 
-std::vector<uint8_t> Hex(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    std::istringstream in(text);
-    std::string tok;
-    while (in >> tok)
-        bytes.push_back(uint8_t(std::stoul(tok, nullptr, 16)));
-    return bytes;
-}
+using namespace DecoderTest;
 
 TX86Instruction Decode(const std::string& hex, uint32_t address = 0x401000) {
     const std::vector<uint8_t> b = Hex(hex);
@@ -30,33 +25,6 @@ TX86Instruction Decode(const std::string& hex, uint32_t address = 0x401000) {
     DecodeX86(b.data(), b.size(), address, ins);
     return ins;
 }
-
-// Several blocks of memory at their addresses; everything else is unreadable.
-class TBlocks : public IMemoryReader {
-public:
-    void Add(uint32_t address, std::vector<uint8_t> bytes) { FBlocks[address] = std::move(bytes); }
-    bool Read(uint32_t address, void* buffer, size_t size) const override {
-        for (const auto& [base, bytes] : FBlocks) {
-            TSpanMemoryReader r(base, bytes);
-            if (r.Read(address, buffer, size)) return true;
-        }
-        return false;
-    }
-
-private:
-    std::map<uint32_t, std::vector<uint8_t>> FBlocks;
-};
-
-class TNames : public ISymbolResolver {
-public:
-    std::map<uint32_t, std::string> Names;
-    bool NameAt(uint32_t address, std::string& name) const override {
-        auto it = Names.find(address);
-        if (it == Names.end()) return false;
-        name = it->second;
-        return true;
-    }
-};
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "crashreport/capture/FunctionAnalysis.h"
 
+#include "tests/crashreport/capture/DecoderTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -9,38 +11,7 @@
 
 namespace {
 
-std::vector<uint8_t> Hex(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    std::istringstream in(text);
-    std::string tok;
-    while (in >> tok)
-        bytes.push_back(uint8_t(std::stoul(tok, nullptr, 16)));
-    return bytes;
-}
-
-class TBlocks : public IMemoryReader {
-public:
-    void Add(uint32_t address, std::vector<uint8_t> bytes) { FBlocks[address] = std::move(bytes); }
-    bool Read(uint32_t address, void* buffer, size_t size) const override {
-        for (const auto& [base, bytes] : FBlocks)
-            if (TSpanMemoryReader(base, bytes).Read(address, buffer, size)) return true;
-        return false;
-    }
-
-private:
-    std::map<uint32_t, std::vector<uint8_t>> FBlocks;
-};
-
-class TNames : public ISymbolResolver {
-public:
-    std::map<uint32_t, std::string> Names;
-    bool NameAt(uint32_t address, std::string& name) const override {
-        auto it = Names.find(address);
-        if (it == Names.end()) return false;
-        name = it->second;
-        return true;
-    }
-};
+using namespace DecoderTest;
 
 const TCodeRange kCode{0x401000, 0x402000};
 
