@@ -23,10 +23,17 @@ TStonePictures::~TStonePictures() {
 }
 
 void DrawSelectionFrame(HDC dc, int x, int y, int w, int h) {
+    // The frame belongs to the stone's picture: the wide pen is centred on the picture's edge, and
+    // what falls outside the picture is not drawn (it would stay behind when the stone moves).
+    int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, x, y, x + w, y + h);
     TGdiObject pen(::CreatePen(PS_SOLID, 3, RGB(255, 0, 0)));
-    TSelectObject selPen(dc, pen.Get());
-    POINT pts[5] = {{x, y}, {x + w - 1, y}, {x + w - 1, y + h - 1}, {x, y + h - 1}, {x, y}};
-    ::Polyline(dc, pts, 5);
+    {
+        TSelectObject selPen(dc, pen.Get());
+        POINT pts[5] = {{x, y}, {x + w - 1, y}, {x + w - 1, y + h - 1}, {x, y + h - 1}, {x, y}};
+        ::Polyline(dc, pts, 5);
+    }
+    ::RestoreDC(dc, saved);
 }
 
 TLevelCanvas::TLevelCanvas(TWinControl* parent, const TStonePictures& pictures)

@@ -277,4 +277,21 @@ TEST_F(MainWindowTest, ScreenshotOfALevelWithEveryStoneType) {
     EXPECT_EQ(frame, RGB(255, 0, 0));
 }
 
+TEST_F(MainWindowTest, TheSelectionFrameStaysInsideItsStone) {
+    TLevelStone* stone = AddStone(1, 4, 5);
+    stone->Select();
+    ::InvalidateRect(Form->LevelImage->Handle(), nullptr, TRUE);
+    ::UpdateWindow(Form->LevelImage->Handle());
+    HDC dc = ::GetDC(Form->LevelImage->Handle());
+    const int l = 4 * 50, t = 5 * 50;
+    // Two pixels of the 3-pixel pen lie on the picture; the third would fall on the neighbours.
+    EXPECT_EQ(::GetPixel(dc, l, t + 25), RGB(255, 0, 0));
+    EXPECT_EQ(::GetPixel(dc, l + 1, t + 25), RGB(255, 0, 0));
+    EXPECT_EQ(::GetPixel(dc, l + 49, t + 25), RGB(255, 0, 0));
+    for (POINT p : {POINT{l - 1, t + 25}, POINT{l + 50, t + 25}, POINT{l + 25, t - 1}, POINT{l + 25, t + 50},
+                    POINT{l - 1, t - 1}, POINT{l + 50, t + 50}})
+        EXPECT_EQ(::GetPixel(dc, p.x, p.y), RGB(255, 255, 255)) << p.x << "," << p.y;
+    ::ReleaseDC(Form->LevelImage->Handle(), dc);
+}
+
 } // namespace
