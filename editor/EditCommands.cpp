@@ -29,41 +29,25 @@ void TForm1::DeleteMenuClick(TObject*) {
     RefreshCanvas();
 }
 
-void TForm1::MoveUpMenuClick(TObject*) {
+// One cell in one direction, clamped to the grid. The moved axis's field always shows the new
+// cell; the other field only changes when the stone lay beyond a shrunk grid and SetPosition
+// put it onto the border (then it shows where the stone really is).
+void TForm1::MoveCurrentStone(int dx, int dy) {
     TLevelStone* s = Level.CurrentStone;
     if (!s) return;
-    int32_t y = std::max(s->Y - 1, 0);
-    s->SetPosition(s->X, y);
-    PY->SetText(IntToStr(y));
+    int32_t oldX = s->X, oldY = s->Y;
+    int32_t x = dx < 0 ? std::max(oldX - 1, 0) : dx > 0 ? std::min(oldX + 1, Level.LevelWidth - 1) : oldX;
+    int32_t y = dy < 0 ? std::max(oldY - 1, 0) : dy > 0 ? std::min(oldY + 1, Level.LevelHeight - 1) : oldY;
+    s->SetPosition(x, y);
+    if (dx != 0 || s->X != oldX) PX->SetText(IntToStr(s->X));
+    if (dy != 0 || s->Y != oldY) PY->SetText(IntToStr(s->Y));
     RefreshCanvas();
 }
 
-void TForm1::MoveDownMenuClick(TObject*) {
-    TLevelStone* s = Level.CurrentStone;
-    if (!s) return;
-    int32_t y = std::min(s->Y + 1, Level.LevelHeight - 1);
-    s->SetPosition(s->X, y);
-    PY->SetText(IntToStr(y));
-    RefreshCanvas();
-}
-
-void TForm1::MoveLeftMenuClick(TObject*) {
-    TLevelStone* s = Level.CurrentStone;
-    if (!s) return;
-    int32_t x = std::max(s->X - 1, 0);
-    s->SetPosition(x, s->Y);
-    PX->SetText(IntToStr(x));
-    RefreshCanvas();
-}
-
-void TForm1::MoveRightMenuClick(TObject*) {
-    TLevelStone* s = Level.CurrentStone;
-    if (!s) return;
-    int32_t x = std::min(s->X + 1, Level.LevelWidth - 1);
-    s->SetPosition(x, s->Y);
-    PX->SetText(IntToStr(x));
-    RefreshCanvas();
-}
+void TForm1::MoveUpMenuClick(TObject*) { MoveCurrentStone(0, -1); }
+void TForm1::MoveDownMenuClick(TObject*) { MoveCurrentStone(0, 1); }
+void TForm1::MoveLeftMenuClick(TObject*) { MoveCurrentStone(-1, 0); }
+void TForm1::MoveRightMenuClick(TObject*) { MoveCurrentStone(1, 0); }
 
 void TForm1::StoneNrPlusMenuClick(TObject*) {
     TLevelStone* s = Level.CurrentStone;

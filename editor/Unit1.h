@@ -229,6 +229,7 @@ private:
     void CreateSchalterXP();
     void CreateZembXP();
     void ApplyPosition(TEdit& field, bool column);
+    void MoveCurrentStone(int dx, int dy);
     void StartPicking();
     HWND FToolTip = nullptr; // the tooltips of the panel's buttons
     void CreateCanvas();

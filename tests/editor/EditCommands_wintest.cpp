@@ -75,6 +75,23 @@ TEST_F(EditCommandsTest, MovesStopAtTheGridAndUseTheLevelSize) {
     Command(Form->MoveRightMenu);
     EXPECT_EQ(s->X, 16); // beyond the typed entry's fixed bound of 15
     EXPECT_EQ(Form->PX->Text(), "16");
+
+    // A stone beyond a shrunk grid: a move puts it on the border cell, and the fields say so.
+    s->SetPosition(20, 11);
+    Form->PY->SetText("11");
+    Form->Level.LevelWidth = 8;
+    Form->Level.LevelHeight = 6;
+    Command(Form->MoveLeftMenu);
+    EXPECT_EQ(s->X, 7);
+    EXPECT_EQ(s->Y, 5);
+    EXPECT_EQ(Form->PX->Text(), "7");
+    EXPECT_EQ(Form->PY->Text(), "5");
+    // Inside the grid a move leaves the other field's text alone.
+    Form->PX->SetText("3");
+    Command(Form->MoveUpMenu);
+    EXPECT_EQ(s->Y, 4);
+    EXPECT_EQ(Form->PY->Text(), "4");
+    EXPECT_EQ(Form->PX->Text(), "3");
 }
 
 TEST_F(EditCommandsTest, TypeStepsSkipTheSwitchTypesAndStopAtTheEnds) {
