@@ -6,6 +6,7 @@
 #include "level/LevelFile.h"
 
 #include <algorithm>
+#include <cstdint>
 
 bool Running = false;
 
@@ -343,8 +344,13 @@ void TForm1::SetTitle() {
 }
 
 void TForm1::ResizeCanvas() {
-    LevelImage->SetBounds(LevelImage->Left(), LevelImage->Top(), Level.LevelWidth * StoneSize,
-                          Level.LevelHeight * StoneSize);
+    // The options dialog sets no upper bound: a size whose pixels exceed int32 gets the widest
+    // canvas there is instead of wrapping around to a negative or a small one.
+    auto extent = [](int32_t cells) {
+        return static_cast<int32_t>(std::clamp<int64_t>(int64_t{cells} * StoneSize, 0, INT32_MAX));
+    };
+    LevelImage->SetBounds(LevelImage->Left(), LevelImage->Top(), extent(Level.LevelWidth),
+                          extent(Level.LevelHeight));
     ClientScrollBox->UpdateScrollRanges();
 }
 

@@ -120,6 +120,17 @@ TEST_F(LevelOptionTest, ASmallerLevelKeepsItsStonesAndIsNoChange) {
     EXPECT_TRUE(Form->Level.Saved);
 }
 
+TEST_F(LevelOptionTest, AHugeSizeGivesTheWidestCanvasInsteadOfWrappingAround) {
+    Options([&](TLevelOptionForm& dlg) {
+        Type(*dlg.SizeWidthTxt, L"50000000"); // 2.5e9 pixels
+        Type(*dlg.SizeHeightTxt, L"100000000");
+        Press(*dlg.OKBtn);
+    });
+    EXPECT_EQ(Form->Level.LevelWidth, 50000000);
+    EXPECT_EQ(Form->LevelImage->Width(), INT32_MAX);
+    EXPECT_EQ(Form->LevelImage->Height(), INT32_MAX);
+}
+
 TEST_F(LevelOptionTest, TheCommandAgainWhileOpenRefillsAndOneAnswerEndsBothWaits) {
     std::wstring refilled;
     Options([&](TLevelOptionForm& dlg) {
