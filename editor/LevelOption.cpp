@@ -94,12 +94,14 @@ void TLevelOptionForm::ShowOptions() {
     ::SetForegroundWindow(Handle());
     ::BringWindowToTop(Handle());
     SizeWidthTxt->SetFocus();
-    // Waits without spinning; a quit request of the application also ends the wait.
+    // Waits without spinning; a quit request of the application also ends the wait. Not
+    // WaitMessage: it sleeps through a message that arrived before the last look at the queue
+    // (here the quit check), so a click posted at that moment would wait for the next mouse move.
     while (DialogRunning) {
         Application().ProcessMessages();
         MSG quit;
         if (!DialogRunning || ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) break;
-        ::WaitMessage();
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     DialogRunning = false;
     Hide();
