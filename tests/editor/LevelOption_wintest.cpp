@@ -17,6 +17,16 @@ void Type(TEdit& edit, const std::wstring& text) {
     ::SendMessageW(edit.Handle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// Polls until `done` holds, for at most `ms` milliseconds (the program's thread may be slow to
+// get to a posted message when the machine is busy).
+bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    for (int waited = 0; !done(); waited += 10) {
+        if (waited >= ms) return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
 void Press(TButton& button) {
     ::PostMessageW(button.Handle(), BM_CLICK, 0, 0);
     ::Sleep(150);
@@ -70,7 +80,10 @@ TEST_F(LevelOptionTest, FieldsAreCheckedInOrderAndEarlierOnesStayStored) {
         auto ok = [&] {
             TDialogAnswerer answer({PressButton(IDOK)});
             Press(*dlg.OKBtn);
-            for (int i = 0; i < 100 && answer.Answered() == 0; ++i) ::Sleep(10);
+            WaitFor([&] { return answer.Answered() > 0; });
+            // Only once the message box's window is destroyed has its call, and so OK's handler,
+            // returned; then the next field may be typed.
+            WaitFor([&] { return !FindOpenDialog(true) && ::IsWindowEnabled(dlg.Handle()); });
             std::vector<std::wstring> texts = answer.Texts(), titles = answer.Titles();
             for (size_t i = 0; i < texts.size(); ++i) messages.push_back(titles[i] + L": " + texts[i]);
         };
@@ -137,7 +150,7 @@ TEST_F(LevelOptionTest, TheCommandAgainWhileOpenRefillsAndOneAnswerEndsBothWaits
         Type(*dlg.SizeWidthTxt, L"99");
         // The main window keeps working while the dialog waits: give the command again.
         ::PostMessageW(Form->Handle(), WM_COMMAND, MAKEWPARAM(Form->LevelOptionMenu->Command(), 0), 0);
-        ::Sleep(300);
+        WaitFor([&] { return Text(dlg.SizeWidthTxt->Handle()) != L"99"; });
         refilled = Text(dlg.SizeWidthTxt->Handle());
         Type(*dlg.SizeWidthTxt, L"18");
         Press(*dlg.OKBtn);

@@ -1,5 +1,6 @@
 #include "tests/support/WinTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <commctrl.h>
 #include <cstdio>
@@ -8,17 +9,12 @@
 
 namespace {
 
-std::wstring WindowText(HWND w) {
-    wchar_t buf[2048];
-    int n = ::GetWindowTextW(w, buf, 2048);
-    return std::wstring(buf, static_cast<size_t>(n > 0 ? n : 0));
-}
-
-HWND FindNewDialog(const std::vector<HWND>& seen) {
+HWND FindNewDialog(const std::vector<HWND>& seen, bool hiddenToo = false) {
     struct TSearch {
         const std::vector<HWND>* Seen;
+        bool HiddenToo;
         HWND Found = nullptr;
-    } search{&seen};
+    } search{&seen, hiddenToo};
     ::EnumWindows(
         [](HWND w, LPARAM p) WINAPI -> BOOL {
             auto* s = reinterpret_cast<TSearch*>(p);
@@ -26,7 +22,8 @@ HWND FindNewDialog(const std::vector<HWND>& seen) {
             ::GetWindowThreadProcessId(w, &pid);
             wchar_t cls[64];
             ::GetClassNameW(w, cls, 64);
-            if (pid != ::GetCurrentProcessId() || wcscmp(cls, L"#32770") != 0 || !::IsWindowVisible(w)) return TRUE;
+            if (pid != ::GetCurrentProcessId() || wcscmp(cls, L"#32770") != 0) return TRUE;
+            if (!s->HiddenToo && !::IsWindowVisible(w)) return TRUE;
             for (HWND h : *s->Seen)
                 if (h == w) return TRUE;
             s->Found = w;
@@ -50,6 +47,16 @@ void PngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
 }
 
 } // namespace
+
+HWND FindOpenDialog(bool hiddenToo) { return FindNewDialog({}, hiddenToo); }
+
+std::wstring WindowText(HWND w) {
+    wchar_t buf[2048] = {};
+    DWORD_PTR n = 0;
+    if (!::SendMessageTimeoutW(w, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 1000, &n))
+        return {};
+    return std::wstring(buf, std::min<size_t>(n, 2047));
+}
 
 TDialogAnswerer::TDialogAnswerer(std::vector<TAction> actions)
     : FActions(std::move(actions)), FThread([this] { Run(); }) {}
@@ -75,8 +82,16 @@ void TDialogAnswerer::Run() {
             FTexts.push_back(WindowText(::GetDlgItem(dlg, 0xFFFF)));
             FTitles.push_back(WindowText(dlg));
         }
-        FActions[FAnswered](dlg);
+        const TAction& action = FActions[FAnswered];
+        action(dlg);
         ++FAnswered;
+        // An answer can get lost (posted before the dialog's own loop ran); a dialog that is still
+        // there and still enabled after a while (not waiting on a box of its own) gets it again.
+        for (int retry = 0; retry < 3 && !FStop; ++retry) {
+            for (int i = 0; i < 150 && !FStop && ::IsWindow(dlg) && ::IsWindowVisible(dlg); ++i) ::Sleep(20);
+            if (FStop || !::IsWindow(dlg) || !::IsWindowVisible(dlg) || !::IsWindowEnabled(dlg)) break;
+            action(dlg);
+        }
     }
 }
 

@@ -32,6 +32,14 @@ private:
     std::vector<std::wstring> FTexts, FTitles;
 };
 
+// A window's text without waiting on a thread that does not answer (GetWindowText sends a
+// message to windows of this process and would block on a stuck one).
+std::wstring WindowText(HWND w);
+
+// A visible dialog (message box, common dialog) of this process, or null. With `hiddenToo` also
+// one that has been ended and hidden but whose call has not returned yet.
+HWND FindOpenDialog(bool hiddenToo = false);
+
 // Actions for TDialogAnswerer.
 TDialogAnswerer::TAction PressButton(int id);
 // Types a path into a common open/save dialog and confirms it.
