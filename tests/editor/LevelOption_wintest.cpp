@@ -7,12 +7,6 @@
 
 namespace {
 
-std::wstring Text(HWND w) {
-    wchar_t buf[256] = {};
-    ::SendMessageW(w, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buf));
-    return buf;
-}
-
 void Type(TEdit& edit, const std::wstring& text) {
     ::SendMessageW(edit.Handle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
@@ -53,10 +47,10 @@ TEST_F(LevelOptionTest, ShowsTheLevelAndCancelChangesNothing) {
     std::wstring shown[4];
     Form->Level.Saved = true;
     Options([&](TLevelOptionForm& dlg) {
-        shown[0] = Text(dlg.SizeWidthTxt->Handle());
-        shown[1] = Text(dlg.SizeHeightTxt->Handle());
-        shown[2] = Text(dlg.StartXTxt->Handle());
-        shown[3] = Text(dlg.StartYTxt->Handle());
+        shown[0] = WindowText(dlg.SizeWidthTxt->Handle());
+        shown[1] = WindowText(dlg.SizeHeightTxt->Handle());
+        shown[2] = WindowText(dlg.StartXTxt->Handle());
+        shown[3] = WindowText(dlg.StartYTxt->Handle());
         ::RedrawWindow(dlg.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         ::Sleep(200);
         Screenshot(dlg.Handle(), "level-options-dialog");
@@ -150,8 +144,8 @@ TEST_F(LevelOptionTest, TheCommandAgainWhileOpenRefillsAndOneAnswerEndsBothWaits
         Type(*dlg.SizeWidthTxt, L"99");
         // The main window keeps working while the dialog waits: give the command again.
         ::PostMessageW(Form->Handle(), WM_COMMAND, MAKEWPARAM(Form->LevelOptionMenu->Command(), 0), 0);
-        WaitFor([&] { return Text(dlg.SizeWidthTxt->Handle()) != L"99"; });
-        refilled = Text(dlg.SizeWidthTxt->Handle());
+        WaitFor([&] { return WindowText(dlg.SizeWidthTxt->Handle()) != L"99"; });
+        refilled = WindowText(dlg.SizeWidthTxt->Handle());
         Type(*dlg.SizeWidthTxt, L"18");
         Press(*dlg.OKBtn);
     });
