@@ -46,6 +46,22 @@ void PngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     PutBE32(out, static_cast<uint32_t>(crc));
 }
 
+// Set on the answerer's thread while it answers a dialog again.
+thread_local bool AnsweringAgain = false;
+
+// Clicks a dialog's button. The first time as a posted message, as a click would come; again
+// (the first got lost, or the dialog's thread is stuck in some other wait) as a sent one, which
+// the thread handles in any wait that takes messages.
+void Press(HWND dlg, int id) {
+    WPARAM click = MAKEWPARAM(id, BN_CLICKED);
+    if (!AnsweringAgain) {
+        ::PostMessageW(dlg, WM_COMMAND, click, 0);
+        return;
+    }
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(dlg, WM_COMMAND, click, 0, SMTO_NORMAL, 2000, &ignored);
+}
+
 } // namespace
 
 HWND FindOpenDialog(bool hiddenToo) { return FindNewDialog({}, hiddenToo); }
@@ -85,12 +101,15 @@ void TDialogAnswerer::Run() {
         const TAction& action = FActions[FAnswered];
         action(dlg);
         ++FAnswered;
-        // An answer can get lost (posted before the dialog's own loop ran); a dialog that is still
-        // there and still enabled after a while (not waiting on a box of its own) gets it again.
-        for (int retry = 0; retry < 3 && !FStop; ++retry) {
+        // An answer can get lost; a dialog that is still there and still enabled after a while
+        // (not waiting on a box of its own) gets it again, until the test goes on.
+        while (!FStop) {
             for (int i = 0; i < 150 && !FStop && ::IsWindow(dlg) && ::IsWindowVisible(dlg); ++i) ::Sleep(20);
             if (FStop || !::IsWindow(dlg) || !::IsWindowVisible(dlg) || !::IsWindowEnabled(dlg)) break;
+            std::fprintf(stderr, "answering dialog \"%ls\" again\n", WindowText(dlg).c_str());
+            AnsweringAgain = true;
             action(dlg);
+            AnsweringAgain = false;
         }
     }
 }
@@ -106,7 +125,7 @@ std::vector<std::wstring> TDialogAnswerer::Titles() const {
 }
 
 TDialogAnswerer::TAction PressButton(int id) {
-    return [id](HWND dlg) { ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
+    return [id](HWND dlg) { Press(dlg, id); };
 }
 
 TDialogAnswerer::TAction EnterFileName(const std::wstring& path) {
@@ -115,7 +134,7 @@ TDialogAnswerer::TAction EnterFileName(const std::wstring& path) {
         HWND edit = box ? reinterpret_cast<HWND>(::SendMessageW(box, CBEM_GETEDITCONTROL, 0, 0)) : nullptr;
         if (!edit) edit = ::GetDlgItem(dlg, 0x480);
         ::SendMessageW(edit ? edit : box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-        ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        Press(dlg, IDOK);
     };
 }
 
@@ -124,7 +143,7 @@ TDialogAnswerer::TAction ScreenshotAndPress(const std::string& name, int id) {
         ::RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         ::Sleep(300);
         Screenshot(dlg, name);
-        ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        Press(dlg, id);
     };
 }
 
