@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "crashreport/bitmap/PngWriter.h"
@@ -33,9 +33,9 @@ const TBitmap32& Pick(int64_t which) {
 }
 
 void MsPerMegapixel(benchmark::State& state, const TBitmap32& img) {
-    state.counters["ms_per_MP"] = benchmark::Counter(
-        double(state.iterations()) * double(img.Pixels.size()) * 1e-9, // time / this = ms per megapixel
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ms_per_MP"] = benchmark::Counter(double(state.iterations()) * double(img.Pixels.size()) *
+                                                         1e-9, // time / this = ms per megapixel
+                                                     benchmark::Counter::IsRate | benchmark::Counter::Invert);
 }
 
 void BM_WuQuantize(benchmark::State& state) {
@@ -191,8 +191,8 @@ void CompareQuality(const char* name, const TBitmap32& img) {
                     ", dither=Image.Dither.NONE); ms=(time.perf_counter()-t)*1000; "
                     "open(sys.argv[2],'wb').write(q.convert('RGB').tobytes()); print(ms)";
                 const std::string outFile = dir / "p.rgb";
-                const std::string cmd = "/usr/bin/python3 -c " + Quote(script) + " " + Quote(dir / "in.png") + " " +
-                                        Quote(outFile) + " > " + Quote(dir / "ms.txt");
+                const std::string cmd = "/usr/bin/python3 -c " + Quote(script) + " " + Quote(dir / "in.png") +
+                                        " " + Quote(outFile) + " > " + Quote(dir / "ms.txt");
                 RunCommand(cmd);
                 const auto rgb = ReadBytes(outFile);
                 const auto msText = ReadBytes(dir / "ms.txt");

@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
-#include "crashreport/capture/SymbolData.h"
-#include "crashreport/capture/Symbols.h"
+#include "crashreport/symbols/SymbolCache.h"
+#include "crashreport/symbols/SymbolData.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "crashreport/delivery/ZipWriter.h"
+#include "crashreport/base/FileAccessPosix.h"
+#include "crashreport/delivery/zip/ZipWriter.h"
 #include "tests/crashreport/bitmap/ExternalTools.h"
 
 namespace {

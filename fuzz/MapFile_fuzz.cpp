@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "crashreport/capture/MapFile.h"
+#include "crashreport/symbols/MapFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TRef<TMapFile> map = MakeRef<TMapFile>();

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "crashreport/capture/Settings.h"
+#include "crashreport/settings/Settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "crashreport/capture/SymbolData.h"
+#include "crashreport/symbols/SymbolData.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::span<const uint8_t> bytes(data, size);

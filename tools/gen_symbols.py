@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Symbol data of our own exe: units (translation units and their address ranges), publics
 (functions, demangled) and line tables, read from the linked exe's DWARF debug information with
-binutils, written in the crash reporter's packed format (crashreport/capture/SymbolData.h).
+binutils, written in the crash reporter's packed format (crashreport/symbols/SymbolData.h).
 
   gen_symbols.py EXE --prefix x86_64-w64-mingw32- --embed [--map] [--xun FILE] [--keep COPY]
   gen_symbols.py --prefix .. --embed --map --link -- LINK COMMAND -o EXE ...
@@ -323,7 +323,7 @@ def collect(prefix, exe, pe):
                 code_base=text["rva"], code_size=text["vsize"])
 
 
-# ---- the packed format (crashreport/capture/SymbolData.h)
+# ---- the packed format (crashreport/symbols/SymbolData.h)
 
 
 def fnv(data, h=0x811C9DC5):

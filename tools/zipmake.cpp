@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/delivery/ZipWriter.h"
+#include "crashreport/base/FileAccessPosix.h"
+#include "crashreport/delivery/zip/ZipWriter.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

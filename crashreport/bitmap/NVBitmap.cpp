@@ -17,11 +17,11 @@ TINVBitmap::TINVBitmap(int32_t width, int32_t height) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    FDC = ::CreateCompatibleDC(nullptr);
+    FDC.Reset(::CreateCompatibleDC(nullptr));
     if (!FDC) return;
-    FBitmap = ::CreateDIBSection(FDC, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    FBitmap.Reset(::CreateDIBSection(FDC.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!FBitmap || !bits) return;
-    FOldBitmap = ::SelectObject(FDC, FBitmap);
+    FOldBitmap = ::SelectObject(FDC.Get(), FBitmap.Get());
     FWidth = width;
     FHeight = height;
     FBits = static_cast<uint32_t*>(bits);
@@ -29,13 +29,11 @@ TINVBitmap::TINVBitmap(int32_t width, int32_t height) {
 }
 
 TINVBitmap::~TINVBitmap() {
-    if (FDC && FOldBitmap) ::SelectObject(FDC, FOldBitmap);
-    if (FBitmap) ::DeleteObject(FBitmap);
-    if (FDC) ::DeleteDC(FDC);
+    if (FDC && FOldBitmap) ::SelectObject(FDC.Get(), FOldBitmap);
 }
 
 void TINVBitmap::Draw(HDC dc, int x, int y) {
-    if (Valid()) ::BitBlt(dc, x, y, FWidth, FHeight, FDC, 0, 0, SRCCOPY);
+    if (Valid()) ::BitBlt(dc, x, y, FWidth, FHeight, FDC.Get(), 0, 0, SRCCOPY);
 }
 
 TBitmap32 TINVBitmap::Pixels() const {
@@ -125,15 +123,14 @@ void DrawCursor(HDC dc, int originX, int originY) {
         cursor = ::LoadCursorW(nullptr, IDC_ARROW);
         if (!cursor || !::GetIconInfo(cursor, &info)) return;
     }
-    if (info.hbmMask) ::DeleteObject(info.hbmMask);
-    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+    TGdi<HBITMAP> mask(info.hbmMask), color(info.hbmColor); // copies made for us
     ::DrawIconEx(dc, pos.x - int(info.xHotspot) - originX, pos.y - int(info.yHotspot) - originY, cursor, 0, 0,
                  0, nullptr, DI_NORMAL);
 }
 
 struct TWindowScan {
-    HRGN Region = nullptr; // captured parts of our windows
-    HRGN Above = nullptr;  // everything above the window being looked at
+    TGdi<HRGN> Region; // captured parts of our windows
+    TGdi<HRGN> Above;  // everything above the window being looked at
     RECT Bounds{0, 0, 0, 0};
     DWORD Process = 0;
 };
@@ -143,21 +140,19 @@ BOOL CALLBACK ScanWindow(HWND wnd, LPARAM param) {
     if (!::IsWindowVisible(wnd) || ::IsIconic(wnd)) return TRUE;
     RECT r;
     if (!::GetWindowRect(wnd, &r) || ::IsRectEmpty(&r)) return TRUE;
-    HRGN rect = ::CreateRectRgnIndirect(&r);
+    TGdi<HRGN> rect(::CreateRectRgnIndirect(&r));
     if (!rect) return TRUE;
     DWORD pid = 0;
     ::GetWindowThreadProcessId(wnd, &pid);
     if (pid == scan.Process) {
-        HRGN visible = ::CreateRectRgn(0, 0, 0, 0);
+        TGdi<HRGN> visible(::CreateRectRgn(0, 0, 0, 0));
         if (visible) {
-            ::CombineRgn(visible, rect, scan.Above, RGN_DIFF);
-            ::CombineRgn(scan.Region, scan.Region, visible, RGN_OR);
-            ::DeleteObject(visible);
+            ::CombineRgn(visible.Get(), rect.Get(), scan.Above.Get(), RGN_DIFF);
+            ::CombineRgn(scan.Region.Get(), scan.Region.Get(), visible.Get(), RGN_OR);
         }
         ::UnionRect(&scan.Bounds, &scan.Bounds, &r);
     }
-    ::CombineRgn(scan.Above, scan.Above, rect, RGN_OR);
-    ::DeleteObject(rect);
+    ::CombineRgn(scan.Above.Get(), scan.Above.Get(), rect.Get(), RGN_OR);
     return TRUE;
 }
 
@@ -191,7 +186,7 @@ TRef<INVBitmap> LoadNVBitmap(const std::string& path) {
 }
 
 TRef<INVBitmap> CaptureScreen(bool applicationOnly) {
-    const HDC screen = ::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
+    const TMemoryDC screen(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
     if (!screen) return nullptr;
     RECT area;
     if (::GetSystemMetrics(SM_CMONITORS) > 0) {
@@ -200,21 +195,21 @@ TRef<INVBitmap> CaptureScreen(bool applicationOnly) {
         area.right = area.left + ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
         area.bottom = area.top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
     } else {
-        area = {0, 0, ::GetDeviceCaps(screen, HORZRES), ::GetDeviceCaps(screen, VERTRES)};
+        area = {0, 0, ::GetDeviceCaps(screen.Get(), HORZRES), ::GetDeviceCaps(screen.Get(), VERTRES)};
     }
 
     TWindowScan scan;
     bool ok = true;
     if (applicationOnly) {
         scan.Process = ::GetCurrentProcessId();
-        scan.Region = ::CreateRectRgn(0, 0, 0, 0);
-        scan.Above = ::CreateRectRgn(0, 0, 0, 0);
+        scan.Region.Reset(::CreateRectRgn(0, 0, 0, 0));
+        scan.Above.Reset(::CreateRectRgn(0, 0, 0, 0));
         ok = scan.Region && scan.Above && ::EnumWindows(ScanWindow, reinterpret_cast<LPARAM>(&scan));
         RECT clipped;
         ok = ok && ::IntersectRect(&clipped, &scan.Bounds, &area);
-        HRGN screenRgn = ok ? ::CreateRectRgnIndirect(&area) : nullptr;
-        ok = ok && screenRgn && ::CombineRgn(scan.Region, scan.Region, screenRgn, RGN_AND) > NULLREGION;
-        if (screenRgn) ::DeleteObject(screenRgn);
+        TGdi<HRGN> screenRgn(ok ? ::CreateRectRgnIndirect(&area) : nullptr);
+        ok = ok && screenRgn &&
+             ::CombineRgn(scan.Region.Get(), scan.Region.Get(), screenRgn.Get(), RGN_AND) > NULLREGION;
         if (ok) area = clipped;
     }
 
@@ -225,17 +220,14 @@ TRef<INVBitmap> CaptureScreen(bool applicationOnly) {
     }
     if (ok) {
         if (scan.Region) { // only our windows' visible parts; the rest stays white
-            ::OffsetRgn(scan.Region, -area.left, -area.top);
-            ::SelectClipRgn(bmp->DC(), scan.Region);
+            ::OffsetRgn(scan.Region.Get(), -area.left, -area.top);
+            ::SelectClipRgn(bmp->DC(), scan.Region.Get());
         }
-        ::BitBlt(bmp->DC(), 0, 0, bmp->Width(), bmp->Height(), screen, area.left, area.top,
+        ::BitBlt(bmp->DC(), 0, 0, bmp->Width(), bmp->Height(), screen.Get(), area.left, area.top,
                  SRCCOPY | CAPTUREBLT);
         ::SelectClipRgn(bmp->DC(), nullptr);
         DrawCursor(bmp->DC(), area.left, area.top);
         ::GdiFlush();
     }
-    if (scan.Region) ::DeleteObject(scan.Region);
-    if (scan.Above) ::DeleteObject(scan.Above);
-    ::DeleteDC(screen);
     return ok ? TRef<INVBitmap>(bmp) : TRef<INVBitmap>();
 }

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "crashreport/base/HandlesWin32.h"
+#include "crashreport/base/RefCounted.h"
 #include "crashreport/bitmap/Bitmap32.h"
-#include "crashreport/capture/RefCounted.h"
 
 class INVBitmap : public IRefCounted {
 public:
@@ -30,7 +31,7 @@ public:
     // A white bitmap; check Valid() afterwards.
     TINVBitmap(int32_t width, int32_t height);
     bool Valid() const { return FBits != nullptr; }
-    HDC DC() const { return FDC; }
+    HDC DC() const { return FDC.Get(); }
 
     int32_t Width() const override { return FWidth; }
     int32_t Height() const override { return FHeight; }
@@ -48,10 +49,10 @@ protected:
 
 private:
     int32_t FWidth = 0, FHeight = 0;
-    HDC FDC = nullptr;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOldBitmap = nullptr;
-    uint32_t* FBits = nullptr; // rows bottom-up, as the DIB stores them
+    TMemoryDC FDC; // declared before the bitmap: deleted after it
+    TGdi<HBITMAP> FBitmap;
+    HGDIOBJ FOldBitmap = nullptr; // selected back in before either goes
+    uint32_t* FBits = nullptr;    // rows bottom-up, as the DIB stores them
 };
 
 // A new bitmap holding the picture; null when it is empty or GDI refuses.

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string_view>
 
+#include "crashreport/base/Deflate.h"
 #include "crashreport/bitmap/WuQuantizer.h"
-#include "crashreport/delivery/ZipWriter.h"
 
 const uint8_t PngGreyLevels[16] = {0, 28, 52, 73, 92, 109, 125, 140, 155, 170, 185, 199, 213, 227, 241, 255};
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crashreport/base/ModulesWin32.h"
 #include "framework/Win32Util.h"
 
 namespace {
@@ -107,12 +108,8 @@ bool DrawAlphaPixels(HDC dc, const uint8_t* bytes, size_t count, int size) {
 
 bool DrawAlphaPicture(HDC dc, HMODULE module, const wchar_t* name, int size) {
     if (!name || !*name) return false;
-    HRSRC res = ::FindResourceW(module, name, MAKEINTRESOURCEW(2) /* RT_BITMAP */);
-    if (!res) return false;
-    const DWORD count = ::SizeofResource(module, res);
-    HGLOBAL data = ::LoadResource(module, res);
-    const void* bytes = data ? ::LockResource(data) : nullptr;
-    return bytes && DrawAlphaPixels(dc, static_cast<const uint8_t*>(bytes), count, size);
+    std::span<const uint8_t> bytes = ResourceBytes(module, name, MAKEINTRESOURCEW(2) /* RT_BITMAP */);
+    return bytes.data() && DrawAlphaPixels(dc, bytes.data(), DWORD(bytes.size()), size);
 }
 
 TIProgressAlert::TIProgressAlert(const std::string& title, HMODULE bitmapModule,
@@ -121,11 +118,7 @@ TIProgressAlert::TIProgressAlert(const std::string& title, HMODULE bitmapModule,
 
 TIProgressAlert::~TIProgressAlert() {
     CloseAlert();
-    if (FMeasureDC) {
-        if (FOldFont) ::SelectObject(FMeasureDC, FOldFont);
-        ::DeleteDC(FMeasureDC);
-    }
-    if (FFont) ::DeleteObject(FFont);
+    if (FMeasureDC && FOldFont) ::SelectObject(FMeasureDC.Get(), FOldFont);
 }
 
 bool TIProgressAlert::OwnsWindow(HWND wnd) const {
@@ -271,10 +264,10 @@ bool TIProgressAlert::ShowAlert(HWND owner, bool activate) {
             ::DeleteMenu(menu, cmd, MF_BYCOMMAND);
     }
 
-    if (!FFont) FFont = MakeFont();
+    if (!FFont) FFont.Reset(MakeFont());
     if (!FMeasureDC) {
-        FMeasureDC = ::CreateCompatibleDC(nullptr);
-        if (FMeasureDC && FFont) FOldFont = ::SelectObject(FMeasureDC, FFont);
+        FMeasureDC.Reset(::CreateCompatibleDC(nullptr));
+        if (FMeasureDC && FFont) FOldFont = ::SelectObject(FMeasureDC.Get(), FFont.Get());
     }
 
     // The window is as large as the largest text still to come, so it never resizes.
@@ -282,7 +275,7 @@ bool TIProgressAlert::ShowAlert(HWND owner, bool activate) {
     for (const std::wstring& text : texts) {
         RECT r{0, 0, TextWrapWidth, 0};
         if (FMeasureDC)
-            ::DrawTextW(FMeasureDC, text.c_str(), int(text.size()), &r,
+            ::DrawTextW(FMeasureDC.Get(), text.c_str(), int(text.size()), &r,
                         DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         w = std::max(w, int(r.right - r.left));
         h = std::max(h, int(r.bottom - r.top));
@@ -313,7 +306,7 @@ bool TIProgressAlert::ShowAlert(HWND owner, bool activate) {
     HWND label =
         ::CreateWindowExW(0, L"STATIC", current.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
                           labelLeft, labelTop, labelWidth, h, wnd, nullptr, instance, nullptr);
-    if (label && FFont) ::SendMessageW(label, WM_SETFONT, WPARAM(FFont), FALSE);
+    if (label && FFont) ::SendMessageW(label, WM_SETFONT, WPARAM(FFont.Get()), FALSE);
 
     const int barHeight = ::GetSystemMetrics(SM_CYVSCROLL);
     HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 11, h + 24, w, barHeight,

@@ -9,7 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "crashreport/capture/RefCounted.h"
+#include "crashreport/base/HandlesWin32.h"
+#include "crashreport/base/RefCounted.h"
 #include "crashreport/ui/ProgressStages.h"
 
 class IProgressAlert : public IRefCounted {
@@ -65,9 +66,9 @@ private:
     HWND FWnd = nullptr, FPicture = nullptr, FLabel = nullptr, FBar = nullptr;
     HWND FOwner = nullptr;
     bool FBuilding = false; // ShowAlert is creating the window
-    HFONT FFont = nullptr;
-    HDC FMeasureDC = nullptr;
-    HGDIOBJ FOldFont = nullptr;
+    TGdi<HFONT> FFont;      // declared before the DC: deleted after it
+    TMemoryDC FMeasureDC;
+    HGDIOBJ FOldFont = nullptr; // selected back in before either goes
 };
 
 TRef<IProgressAlert> CreateProgressAlert(const std::string& title, HMODULE bitmapModule,
