@@ -5,7 +5,9 @@
 #include "level/LevelStone.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <span>
 #include <utility>
 
 namespace {
@@ -20,15 +22,118 @@ constexpr int32_t ValueOffset = 32;
 constexpr int64_t MaxOneByte = 223;
 constexpr int64_t PairBase = 224;
 constexpr int64_t MaxTwoBytes = PairBase * PairBase - 1; // 50175
-
-// The types whose records carry more than position and type.
-constexpr int32_t TypeMoving1 = 1;
-constexpr int32_t TypeMoving2 = 2;
 constexpr int32_t TypeContent = 5;
-constexpr int32_t TypeSwitch = 6;
-constexpr int32_t TypeZemb = 10;
 
-constexpr size_t MaxRecordSize = 9;
+struct THeaderField {
+    const char* Name;
+    int32_t TLevel::*Value;
+};
+
+constexpr THeaderField HeaderFields[] = {{"LevelWidth", &TLevel::LevelWidth},
+                                         {"LevelHeight", &TLevel::LevelHeight},
+                                         {"StartPointX", &TLevel::StartPointX},
+                                         {"StartPointY", &TLevel::StartPointY}};
+
+// Flag: one byte, and only FlagTrue reads as true. One: one value byte, 0..223. Two: 0..50175 in
+// base 224, high byte first.
+enum class TWidth { Flag, One, Two };
+
+using TLoad = void (*)(TLevelStone&, int32_t);
+
+// One field of a stone's record: the range check, the writer and the reader all go by these.
+struct TStoneField {
+    const char* Name; // as a range error names it
+    TWidth Width;
+    int32_t TLevelStone::*Value = nullptr;
+    bool TLevelStone::*Flag = nullptr;
+    TLoad Load = nullptr; // where reading does more than assign the value
+};
+
+constexpr TStoneField FlagField(const char* name, bool TLevelStone::*flag) {
+    return {name, TWidth::Flag, nullptr, flag};
+}
+constexpr TStoneField OneByte(const char* name, int32_t TLevelStone::*value, TLoad load = nullptr) {
+    return {name, TWidth::One, value, nullptr, load};
+}
+constexpr TStoneField TwoBytes(const char* name, int32_t TLevelStone::*value, TLoad load = nullptr) {
+    return {name, TWidth::Two, value, nullptr, load};
+}
+
+// Every record starts with these.
+constexpr TStoneField StoneHead[] = {
+    // Through SetPosition, which clamps the stone onto the header's grid.
+    OneByte("X", &TLevelStone::X, [](TLevelStone& s, int32_t v) { s.SetPosition(v, 0); }),
+    OneByte("Y", &TLevelStone::Y, [](TLevelStone& s, int32_t v) { s.SetPosition(s.X, v); }),
+    // Last, because the reader takes its raw value to pick the extra record.
+    OneByte("StoneNr", &TLevelStone::StoneNr, [](TLevelStone& s, int32_t v) { s.SetStoneNr(v); }),
+};
+
+constexpr TStoneField MovingRecord[] = {
+    FlagField("MoveX", &TLevelStone::MoveX), OneByte("StartX", &TLevelStone::StartX),
+    OneByte("StopX", &TLevelStone::StopX),   FlagField("MoveY", &TLevelStone::MoveY),
+    OneByte("StartY", &TLevelStone::StartY), OneByte("StopY", &TLevelStone::StopY),
+};
+
+// Not the declared order of the fields: the game reads them this way.
+constexpr TStoneField ContentRecord[] = {
+    OneByte("Golds", &TLevelStone::Golds),
+    OneByte("Lives", &TLevelStone::Lives),
+    OneByte("Keys", &TLevelStone::Keys),
+    OneByte("Extras", &TLevelStone::Extras),
+    // Recomputed at every save, so the stored value is skipped.
+    TwoBytes("ContentIndex", &TLevelStone::ContentIndex, [](TLevelStone&, int32_t) {}),
+};
+
+constexpr TStoneField SwitchRecord[] = {
+    OneByte("SchalterAction", &TLevelStone::SchalterAction),
+    TwoBytes("SchalterTarget", &TLevelStone::SchalterTarget),
+};
+
+constexpr TStoneField ZembRecord[] = {
+    OneByte("ZembStage", &TLevelStone::ZembStage),
+    OneByte("ZembInhalt", &TLevelStone::ZembInhalt),
+};
+
+struct TExtraRecord {
+    int32_t StoneNr;
+    std::span<const TStoneField> Fields;
+};
+
+constexpr TExtraRecord ExtraRecords[] = {
+    {1, MovingRecord}, {2, MovingRecord}, {TypeContent, ContentRecord}, {6, SwitchRecord}, {10, ZembRecord},
+};
+
+// Looked up for every stone written and every stone byte read.
+constexpr auto ExtraRecordByNr = [] {
+    std::array<std::span<const TStoneField>, MaxStoneNr + 1> byNr{};
+    for (const TExtraRecord& r : ExtraRecords)
+        byNr[static_cast<size_t>(r.StoneNr)] = r.Fields;
+    return byNr;
+}();
+
+// Every other type, including values outside 0..17, has no extra record.
+constexpr std::span<const TStoneField> ExtraRecord(int32_t stoneNr) {
+    if (stoneNr < 0 || stoneNr > MaxStoneNr) return {};
+    return ExtraRecordByNr[static_cast<size_t>(stoneNr)];
+}
+
+constexpr std::array<std::span<const TStoneField>, 2> StoneRecord(int32_t stoneNr) {
+    return {StoneHead, ExtraRecord(stoneNr)};
+}
+
+constexpr size_t RecordSize(std::span<const TStoneField> fields) {
+    size_t size = 0;
+    for (const TStoneField& f : fields)
+        size += f.Width == TWidth::Two ? 2 : 1;
+    return size;
+}
+
+constexpr size_t MaxRecordSize = [] {
+    size_t extra = 0;
+    for (const TExtraRecord& r : ExtraRecords)
+        extra = std::max(extra, RecordSize(r.Fields));
+    return RecordSize(StoneHead) + extra;
+}();
 
 } // namespace
 
@@ -46,56 +151,19 @@ void ComputeContentIndexes(TLevel& level) {
 
 std::optional<TLevelRangeError> CheckLevelRanges(const TLevel& level) {
     auto out = [](int64_t v, int64_t max) { return v < 0 || v > max; };
-    const std::pair<const char*, int32_t> header[] = {{"LevelWidth", level.LevelWidth},
-                                                      {"LevelHeight", level.LevelHeight},
-                                                      {"StartPointX", level.StartPointX},
-                                                      {"StartPointY", level.StartPointY}};
-    for (const auto& [name, value] : header)
-        if (out(value, MaxOneByte))
-            return TLevelRangeError{TLevelRangeError::Header, name, value, MaxOneByte};
+    for (const THeaderField& f : HeaderFields)
+        if (out(level.*f.Value, MaxOneByte))
+            return TLevelRangeError{TLevelRangeError::Header, f.Name, level.*f.Value, MaxOneByte};
 
-    struct TField {
-        const char* Name;
-        int32_t Value;
-        int64_t Max;
-    };
     for (size_t i = 0; i < level.Stones.size(); ++i) {
         const TLevelStone& s = *level.Stones[i];
-        TField fields[8];
-        size_t n = 0;
-        fields[n++] = {"X", s.X, MaxOneByte};
-        fields[n++] = {"Y", s.Y, MaxOneByte};
-        fields[n++] = {"StoneNr", s.StoneNr, MaxOneByte};
-        switch (s.StoneNr) {
-        case TypeMoving1:
-        case TypeMoving2:
-            fields[n++] = {"StartX", s.StartX, MaxOneByte};
-            fields[n++] = {"StopX", s.StopX, MaxOneByte};
-            fields[n++] = {"StartY", s.StartY, MaxOneByte};
-            fields[n++] = {"StopY", s.StopY, MaxOneByte};
-            break;
-        case TypeContent:
-            fields[n++] = {"Golds", s.Golds, MaxOneByte};
-            fields[n++] = {"Lives", s.Lives, MaxOneByte};
-            fields[n++] = {"Keys", s.Keys, MaxOneByte};
-            fields[n++] = {"Extras", s.Extras, MaxOneByte};
-            fields[n++] = {"ContentIndex", s.ContentIndex, MaxTwoBytes};
-            break;
-        case TypeSwitch:
-            fields[n++] = {"SchalterAction", s.SchalterAction, MaxOneByte};
-            fields[n++] = {"SchalterTarget", s.SchalterTarget, MaxTwoBytes};
-            break;
-        case TypeZemb:
-            fields[n++] = {"ZembStage", s.ZembStage, MaxOneByte};
-            fields[n++] = {"ZembInhalt", s.ZembInhalt, MaxOneByte};
-            break;
-        default:
-            break;
-        }
-        for (size_t f = 0; f < n; ++f)
-            if (out(fields[f].Value, fields[f].Max))
-                return TLevelRangeError{i,  fields[f].Name, fields[f].Value, fields[f].Max, s.StoneNr, s.X,
-                                        s.Y};
+        for (std::span<const TStoneField> record : StoneRecord(s.StoneNr))
+            for (const TStoneField& f : record) {
+                if (f.Width == TWidth::Flag) continue;
+                const int64_t max = f.Width == TWidth::Two ? MaxTwoBytes : MaxOneByte;
+                if (out(s.*f.Value, max))
+                    return TLevelRangeError{i, f.Name, s.*f.Value, max, s.StoneNr, s.X, s.Y};
+            }
     }
     return std::nullopt;
 }
@@ -115,56 +183,30 @@ std::string LevelRangeErrorText(const TLevelRangeError& error) {
 }
 
 std::vector<uint8_t> EncodeLevel(const TLevel& level) {
-    std::vector<uint8_t> out(6 + level.Stones.size() * MaxRecordSize + 3);
+    std::vector<uint8_t> out(2 + std::size(HeaderFields) + level.Stones.size() * MaxRecordSize + 3);
     uint8_t* p = out.data();
     // Unsigned arithmetic: an unchecked value is truncated, never undefined.
     auto value = [&p](int32_t v) { *p++ = static_cast<uint8_t>(static_cast<uint32_t>(v) + ValueOffset); };
-    auto pair = [&value](int32_t v) {
-        value(v / static_cast<int32_t>(PairBase));
-        value(v % static_cast<int32_t>(PairBase));
-    };
-    auto flag = [&p](bool b) { *p++ = b ? FlagTrue : FlagFalse; };
 
     *p++ = MarkerHeader;
-    value(level.LevelWidth);
-    value(level.LevelHeight);
-    value(level.StartPointX);
-    value(level.StartPointY);
+    for (const THeaderField& f : HeaderFields)
+        value(level.*f.Value);
     *p++ = MarkerStones;
-    for (const TLevelStone* s : level.Stones) {
-        value(s->X);
-        value(s->Y);
-        value(s->StoneNr);
-        switch (s->StoneNr) {
-        case TypeMoving1:
-        case TypeMoving2:
-            flag(s->MoveX);
-            value(s->StartX);
-            value(s->StopX);
-            flag(s->MoveY);
-            value(s->StartY);
-            value(s->StopY);
-            break;
-        case TypeContent:
-            // Not the declared order of the fields: the game reads them this way.
-            value(s->Golds);
-            value(s->Lives);
-            value(s->Keys);
-            value(s->Extras);
-            pair(s->ContentIndex);
-            break;
-        case TypeSwitch:
-            value(s->SchalterAction);
-            pair(s->SchalterTarget);
-            break;
-        case TypeZemb:
-            value(s->ZembStage);
-            value(s->ZembInhalt);
-            break;
-        default:
-            break;
-        }
-    }
+    for (const TLevelStone* s : level.Stones)
+        for (std::span<const TStoneField> record : StoneRecord(s->StoneNr))
+            for (const TStoneField& f : record)
+                switch (f.Width) {
+                case TWidth::Flag:
+                    *p++ = s->*f.Flag ? FlagTrue : FlagFalse;
+                    break;
+                case TWidth::One:
+                    value(s->*f.Value);
+                    break;
+                case TWidth::Two:
+                    value(s->*f.Value / static_cast<int32_t>(PairBase));
+                    value(s->*f.Value % static_cast<int32_t>(PairBase));
+                    break;
+                }
     *p++ = MarkerEnd;
     *p++ = '\r';
     *p++ = '\n';
@@ -211,14 +253,12 @@ bool TLevelReader::Feed(const uint8_t* data, size_t size) {
         const uint8_t b = data[i];
         switch (b) {
         case MarkerHeader:
-            DropPending();
-            FSection = Section::Header;
-            FStep = 0;
-            continue;
         case MarkerStones:
             DropPending();
-            FSection = Section::Stones;
+            FSection = b == MarkerHeader ? Section::Header : Section::Stones;
             FStep = 0;
+            FInExtra = false;
+            FHighRead = false;
             continue;
         case MarkerEnd:
         case EndOfText:
@@ -228,143 +268,56 @@ bool TLevelReader::Feed(const uint8_t* data, size_t size) {
         default:
             break;
         }
-        const int32_t v = int32_t{b} - ValueOffset;
-
         if (FSection == Section::Header) {
-            switch (FStep) {
-            case 0:
-                FLevel.LevelWidth = v;
-                break;
-            case 1:
-                FLevel.LevelHeight = v;
-                break;
-            case 2:
-                FLevel.StartPointX = v;
-                break;
-            case 3:
-                FLevel.StartPointY = v;
-                break;
-            default:
-                continue; // extra header bytes wait for the next marker
-            }
-            ++FStep;
-            continue;
+            // extra header bytes wait for the next marker
+            if (FStep < std::size(HeaderFields))
+                FLevel.*HeaderFields[FStep++].Value = int32_t{b} - ValueOffset;
+        } else if (FSection == Section::Stones) {
+            ReadStoneByte(b);
         }
-        if (FSection != Section::Stones) continue;
-
-        int next = 0;
-        bool complete = false;
-        switch (FStep) {
-        case 0:
-            if (FLevel.Stones.size() >= MaxStones)
-                RaiseInOutError("Die Leveldatei enthält mehr als " + std::to_string(MaxStones) + " Stones.");
-            FPending = FFactory(FLevel);
-            if (!FPending) throw EInvalidOperation("TLevelReader: the stone factory made no stone");
-            FPending->SetPosition(v, 0);
-            next = 1;
-            break;
-        case 1:
-            FPending->SetPosition(FPending->X, v);
-            next = 2;
-            break;
-        case 2:
-            FPending->SetStoneNr(v);
-            // The raw value decides, not the clamped type; every value above 17 is a plain record.
-            switch (v) {
-            case TypeMoving1:
-            case TypeMoving2:
-                next = 10;
-                break;
-            case TypeContent:
-                next = 20;
-                break;
-            case TypeSwitch:
-                next = 30;
-                break;
-            case TypeZemb:
-                next = 40;
-                break;
-            default:
-                complete = true;
-                break;
-            }
-            break;
-        case 10:
-            FPending->MoveX = b == FlagTrue;
-            next = 11;
-            break;
-        case 11:
-            FPending->StartX = v;
-            next = 12;
-            break;
-        case 12:
-            FPending->StopX = v;
-            next = 13;
-            break;
-        case 13:
-            FPending->MoveY = b == FlagTrue;
-            next = 14;
-            break;
-        case 14:
-            FPending->StartY = v;
-            next = 15;
-            break;
-        case 15:
-            FPending->StopY = v;
-            complete = true;
-            break;
-        case 20:
-            FPending->Golds = v;
-            next = 21;
-            break;
-        case 21:
-            FPending->Lives = v;
-            next = 22;
-            break;
-        case 22:
-            FPending->Keys = v;
-            next = 23;
-            break;
-        case 23:
-            FPending->Extras = v;
-            next = 24;
-            break;
-        case 24:
-            next = 25;
-            break; // ContentIndex is recomputed at every save
-        case 25:
-            complete = true;
-            break;
-        case 30:
-            FPending->SchalterAction = v;
-            next = 31;
-            break;
-        case 31:
-            FHigh = v;
-            next = 32;
-            break;
-        case 32:
-            FPending->SchalterTarget = FHigh * static_cast<int32_t>(PairBase) + v;
-            complete = true;
-            break;
-        case 40:
-            FPending->ZembStage = v;
-            next = 41;
-            break;
-        case 41:
-            FPending->ZembInhalt = v;
-            complete = true;
-            break;
-        default:
-            break;
-        }
-        if (complete) {
-            FLevel.Stones.push_back(FPending); // may throw: the stone stays pending and is freed
-            FPending = nullptr;
-        }
-        FStep = next;
     }
     return true;
+}
+
+// The position in the record moves on only once the byte has been taken, so a throw leaves it where
+// it was.
+void TLevelReader::ReadStoneByte(uint8_t b) {
+    const int32_t v = int32_t{b} - ValueOffset;
+    const std::span<const TStoneField> record = FInExtra ? ExtraRecord(FRawStoneNr) : StoneHead;
+    if (!FInExtra && FStep == 0) {
+        if (FLevel.Stones.size() >= MaxStones)
+            RaiseInOutError("Die Leveldatei enthält mehr als " + std::to_string(MaxStones) + " Stones.");
+        FPending = FFactory(FLevel);
+        if (!FPending) throw EInvalidOperation("TLevelReader: the stone factory made no stone");
+    }
+    const TStoneField& field = record[FStep];
+    if (field.Width == TWidth::Two && !FHighRead) {
+        FHigh = v;
+        FHighRead = true;
+        return;
+    }
+    const int32_t value = FHighRead ? FHigh * static_cast<int32_t>(PairBase) + v : v;
+    if (field.Width == TWidth::Flag)
+        FPending->*field.Flag = b == FlagTrue;
+    else if (field.Load)
+        field.Load(*FPending, value);
+    else
+        FPending->*field.Value = value;
+
+    if (FStep + 1 < record.size()) {
+        ++FStep;
+    } else if (!FInExtra && !ExtraRecord(v).empty()) {
+        // The raw type byte decides, not the clamped StoneNr: every value above 17 is a plain record.
+        FInExtra = true;
+        FRawStoneNr = v;
+        FStep = 0;
+    } else {
+        FLevel.Stones.push_back(FPending); // may throw: the stone stays pending and is freed
+        FPending = nullptr;
+        FInExtra = false;
+        FStep = 0;
+    }
+    FHighRead = false;
 }
 
 void DecodeLevel(TLevel& level, const uint8_t* data, size_t size, const TLevelReader::StoneFactory& factory) {

@@ -63,11 +63,15 @@ public:
 
 private:
     void DropPending();
+    void ReadStoneByte(uint8_t b);
 
     TLevel& FLevel;
     StoneFactory FFactory;
     enum class Section { None, Header, Stones } FSection = Section::None;
-    int FStep = 0;
+    size_t FStep = 0;        // the field being read, in the header or in the stone's record
+    bool FInExtra = false;   // past X, Y and type, in the extra record of FRawStoneNr
+    int32_t FRawStoneNr = 0; // the type byte as read, before SetStoneNr clamps it
+    bool FHighRead = false;  // FHigh holds the first byte of a two-byte value
     int32_t FHigh = 0;
     TLevelStone* FPending = nullptr;
     bool FStopped = false;

@@ -181,6 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {0x02, 0x23, 0x25, 0x25, 0x22, 0x02, 0x24, 0x24, 0x2C, 0x21, 0x01, 0x25, 0x25},
                  "5x5 (0,0) [4,4,12]"},
         ReadCase{"DropsARecordCutShortByMarker3", {0x02, 0x23, 0x25, 0x26, 0x22, 0x21, 0x03}, "16x12 (0,0)"},
+        // the half-read target must not carry over into the next stone's X
+        ReadCase{"DropsASwitchCutInsideItsTarget",
+                 {0x02, 0x21, 0x21, 0x26, 0x22, 0x21, 0x02, 0x22, 0x22, 0x2C, 0x03},
+                 "16x12 (0,0) [2,2,12]"},
         ReadCase{"ClampsPositionsOntoTheHeaderGrid",
                  {0x01, 0x30, 0x2C, 0x20, 0x20, 0x02, 0xFF, 0xFF, 0x2C, 0x1F, 0x1F, 0x2C, 0x30, 0x20, 0x2C},
                  "16x12 (0,0) [15,11,12] [0,0,12] [15,0,12]"},
@@ -251,6 +255,10 @@ INSTANTIATE_TEST_SUITE_P(
                   224, 223},
         RangeCase{"NegativeExtras", [](TLevel&, TLevelStone& s) { s.SetStoneNr(5), s.Extras = -1; }, 1,
                   "Extras", -1, 223},
+        // file order, not the declared order of the fields
+        RangeCase{"FirstFieldInFileOrder",
+                  [](TLevel&, TLevelStone& s) { s.SetStoneNr(5), s.Lives = 300, s.Golds = 301; }, 1, "Golds",
+                  301, 223},
         RangeCase{"SwitchTarget", [](TLevel&, TLevelStone& s) { s.SetStoneNr(6), s.SchalterTarget = 50176; },
                   1, "SchalterTarget", 50176, 50175},
         RangeCase{"LastSwitchTarget",
