@@ -38,7 +38,22 @@ std::unique_ptr<TPanel> KindPanel(TWinControl* parent, const char* name, int top
 constexpr int GoldPicture = 9, HeartPicture = 8, KeyPicture = 11, StarPicture = 3;
 
 const char* const CopyPositionHint = "Von aktueller Position übernehmen";
+const char* const PickTargetHint = "Zielstein auf der Zeichenfläche wählen";
 const char* const PickPrompt = "Klicken Sie auf einen Stone";
+
+// An icon rather than a bitmap: the button draws its transparent pixels in its own face, themed or
+// not, and greys it out when disabled.
+TIcon ButtonIcon(const wchar_t* resource) {
+    TImageList list(11, 15);
+    list.AddResourceBitmap(resource);
+    return TIcon(::ImageList_GetIcon(list.Handle(), 0, ILD_NORMAL));
+}
+
+void ShowIcon(TButton& b, const TIcon& icon) {
+    HWND h = b.Handle();
+    ::SetWindowLongW(h, GWL_STYLE, ::GetWindowLongW(h, GWL_STYLE) | BS_ICON);
+    ::SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon.Get()));
+}
 
 std::string Blanks(size_t n) {
     return std::string(n, ' ');
@@ -125,21 +140,28 @@ void TForm1::CreateDefaultXP() {
     DefaultXPStartYBtn->OnClick = [this](TObject* s) { DefaultXPStartYBtnClick(s); };
     DefaultXPStopYBtn->OnClick = [this](TObject* s) { DefaultXPStopYBtnClick(s); };
 
-    // The copy buttons have no caption: their tooltip says what they do.
-    FToolTip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(),
-                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    static std::wstring tip = Widen(CopyPositionHint);
+    CopyPositionIcon = ButtonIcon(L"COPYPOSITION");
     for (TButton* b : {DefaultXPStartXBtn.get(), DefaultXPStopXBtn.get(), DefaultXPStartYBtn.get(),
                        DefaultXPStopYBtn.get()}) {
-        TTTOOLINFOW ti{};
-        ti.cbSize = sizeof ti;
-        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        ti.hwnd = p->Handle();
-        ti.uId = reinterpret_cast<UINT_PTR>(b->Handle());
-        ti.lpszText = tip.data();
-        if (FToolTip) ::SendMessageW(FToolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+        ShowIcon(*b, CopyPositionIcon);
+        AddToolTip(*b, CopyPositionHint);
     }
+}
+
+// The panel's buttons have no caption: a picture and a tooltip say what they do.
+void TForm1::AddToolTip(TWinControl& control, const char* text) {
+    if (!FToolTip)
+        FToolTip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(),
+                                     nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    std::wstring tip = Widen(text); // the tooltip keeps its own copy
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = ::GetParent(control.Handle());
+    ti.uId = reinterpret_cast<UINT_PTR>(control.Handle());
+    ti.lpszText = tip.data();
+    if (FToolTip) ::SendMessageW(FToolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
 void TForm1::CreateActionXP() {
@@ -199,6 +221,13 @@ void TForm1::CreateSchalterXP() {
     button(SchalterXPShowStoneBtn, "SchalterXPShowStoneBtn", 32);
     button(SchalterXPHideStoneBtn, "SchalterXPHideStoneBtn", 64);
     button(SchalterXPMovePlatformBtn, "SchalterXPMovePlatformBtn", 96);
+    // No Hint: moving on to the canvas would then replace the pick prompt in the status bar.
+    PickTargetIcon = ButtonIcon(L"PICKTARGET");
+    for (TButton* b :
+         {SchalterXPShowStoneBtn.get(), SchalterXPHideStoneBtn.get(), SchalterXPMovePlatformBtn.get()}) {
+        ShowIcon(*b, PickTargetIcon);
+        AddToolTip(*b, PickTargetHint);
+    }
 
     SchalterXPShowStone->OnClick = [this](TObject* s) { SchalterXPShowStoneClick(s); };
     SchalterXPHideStone->OnClick = [this](TObject* s) { SchalterXPClick(s); };

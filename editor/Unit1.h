@@ -61,6 +61,8 @@ public:
     TImageList StoneList{50, 50};
     TImageList PaletteList{50, 50}; // the palette buttons: the stone pictures, the select tool's arrow
     std::unique_ptr<TStonePictures> StonePictures;
+    // The pictures of the panel's captionless buttons; they outlive the buttons that show them.
+    TIcon CopyPositionIcon, PickTargetIcon;
 
     // Controls, in creation order (which is also the alignment order).
     std::unique_ptr<TBevel> ToolBevel;
@@ -151,7 +153,8 @@ public:
     void Stone13Click(TObject* sender);
     void Stone15Click(TObject* sender);
     void Stone17Click(TObject* sender);
-    void LevelImageImgMouseDown(TObject* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y);
+    void LevelImageImgMouseDown(TObject* sender, TMouseButton button, TShiftState shift, int32_t x,
+                                int32_t y);
     void LevelImageImgMouseMove(TObject* sender, TShiftState shift, int32_t x, int32_t y);
     void LevelImageImgMouseUp(TObject* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y);
 
@@ -231,6 +234,7 @@ private:
     void ApplyPosition(TEdit& field, bool column);
     void MoveCurrentStone(int dx, int dy);
     void StartPicking();
+    void AddToolTip(TWinControl& control, const char* text);
     HWND FToolTip = nullptr; // the tooltips of the panel's buttons
     void CreateCanvas();
     void UpdateToolBevel();

@@ -4,8 +4,11 @@
     stones/stone00.bmp .. stone17.bmp   50x50 pictures, one per stone type
     stones/select.bmp                   50x50 selection tool button (mouse pointer)
     toolbar/tool00.bmp .. tool10.bmp    16x16 tool bar icons (hand-made pixel art)
+    buttons/copyposition.bmp            11x15 pictures of the properties panel's small
+    buttons/picktarget.bmp              buttons (hand-made pixel art)
     app.ico                             application icon, 16/32/48 px, 32-bit with alpha
-    preview.png                         contact sheet of all of the above, enlarged
+    preview.png                         contact sheet of the stones, tool bar icons and
+                                        application icon, enlarged
 
 The BMPs are uncompressed 24-bit bottom-up; pure magenta (255,0,255) is the
 transparent colour.  The 50x50 pictures are built from signed-distance shapes
@@ -1034,10 +1037,59 @@ ICONS = [
 ]
 
 
-def render_icon(icon):
+def render_icon(icon, width=16, height=16):
     palette, rows = icon
-    assert len(rows) == 16 and all(len(r) == 16 for r in rows), rows
+    assert len(rows) == height and all(len(r) == width for r in rows), rows
     return [[MAGENTA if ch == "." else _safe(palette[ch]) for ch in r] for r in rows]
+
+
+# --------------------------------------------------------------------------
+# Pictures of the captionless buttons beside the properties panel's fields
+# (11x15: what fits inside a 17x25 button with its edge and pressed offset).
+# A disabled button greys out every pixel that is not pure white, so the
+# white parts are pure white on purpose.
+# --------------------------------------------------------------------------
+
+BUTTON_PICTURES = {
+    # take the stone's current position: a map pin on its shadow
+    "copyposition": ({"#": (120, 10, 10), "r": (220, 35, 35), "h": (250, 110, 100),
+                      "d": (175, 20, 20), "w": (255, 255, 255), "s": (150, 156, 168)}, [
+        "...#####...",
+        "..#hhrrr#..",
+        ".#hhrrrrd#.",
+        ".#hrwwwrd#.",
+        ".#rrwwwrd#.",
+        ".#rrwwwrd#.",
+        ".#rrrrrdd#.",
+        "..#rrrdd#..",
+        "..#rrrdd#..",
+        "...#rdd#...",
+        "...#rdd#...",
+        "....#d#....",
+        "....#d#....",
+        ".....#.....",
+        "...sssss...",
+    ]),
+    # pick the target on the canvas: the mouse pointer on a blue stone
+    "picktarget": ({"o": (20, 45, 110), "L": (120, 165, 240), "b": (40, 100, 215),
+                    "D": (25, 65, 150), "#": (15, 15, 20), "w": (255, 255, 255)}, [
+        "ooooooooo..",
+        "oLLLLLLLo..",
+        "oLbbbbbDo..",
+        "oLbbbbbDo..",
+        "oLbb#bbDo..",
+        "oLbb##bDo..",
+        "oLbb#w#Do..",
+        "oLDD#ww#o..",
+        "oooo#www#..",
+        "....#wwww#.",
+        "....#wwwww#",
+        "....#wwww##",
+        "....#ww#w#.",
+        "....#w##w#.",
+        "....##..#w#",
+    ]),
+}
 
 
 # --------------------------------------------------------------------------
@@ -1197,6 +1249,8 @@ def generate(out):
     files["stones/select.bmp"] = bmp_bytes(select)
     for k, rows in enumerate(icons):
         files["toolbar/tool%02d.bmp" % k] = bmp_bytes(rows)
+    for name, picture in BUTTON_PICTURES.items():
+        files["buttons/%s.bmp" % name] = bmp_bytes(render_icon(picture, 11, 15))
     files["app.ico"] = ico_bytes(app)
     files["preview.png"] = png_bytes(contact_sheet(stones, select, icons, app))
 

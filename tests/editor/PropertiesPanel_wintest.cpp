@@ -329,6 +329,92 @@ TEST_F(PropertiesPanelTest, SwitchAndMovementControlsWriteTheStone) {
     EXPECT_FALSE(Form->PickingTarget);
 }
 
+// The text that a tooltip window of this thread holds for the control.
+std::wstring ToolTipText(HWND control) {
+    struct TFind {
+        HWND Control;
+        std::wstring Text;
+    } find{control, {}};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
+            auto& f = *reinterpret_cast<TFind*>(p);
+            wchar_t cls[64] = L"";
+            ::GetClassNameW(w, cls, 64);
+            if (::lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
+            std::wstring text(INFOTIPSIZE, L'\0'); // what a tooltip may copy out
+            TTTOOLINFOW ti{};
+            ti.cbSize = sizeof ti;
+            ti.hwnd = ::GetParent(f.Control);
+            ti.uId = reinterpret_cast<UINT_PTR>(f.Control);
+            ti.lpszText = text.data();
+            ::SendMessageW(w, TTM_GETTEXTW, text.size(), reinterpret_cast<LPARAM>(&ti));
+            f.Text = text.c_str();
+            return f.Text.empty();
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.Text;
+}
+
+// How many of the control's pixels on screen pass the test.
+int CountPixels(TWinControl& c, bool (*test)(COLORREF)) {
+    ::RedrawWindow(c.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    PumpMessages(50);
+    HDC dc = ::GetDC(c.Handle());
+    int n = 0;
+    for (int y = 0; y < c.Height(); ++y)
+        for (int x = 0; x < c.Width(); ++x)
+            n += test(::GetPixel(dc, x, y));
+    ::ReleaseDC(c.Handle(), dc);
+    return n;
+}
+
+TEST_F(PropertiesPanelTest, CaptionlessButtonsShowAPictureAndATooltip) {
+    struct TCase {
+        TLevelStone* Selected;
+        std::vector<TButton*> Buttons;
+        std::wstring Tip;
+        bool (*PictureColour)(COLORREF);
+    };
+    const TCase cases[] = {
+        {AddStone(1, 1, 1),
+         {Form->DefaultXPStartXBtn.get(), Form->DefaultXPStopXBtn.get(), Form->DefaultXPStartYBtn.get(),
+          Form->DefaultXPStopYBtn.get()},
+         L"Von aktueller Position übernehmen",
+         [](COLORREF c) { return GetRValue(c) > 170 && GetGValue(c) < 80 && GetBValue(c) < 80; }}, // red pin
+        {AddStone(6, 3, 1),
+         {Form->SchalterXPShowStoneBtn.get(), Form->SchalterXPHideStoneBtn.get(),
+          Form->SchalterXPMovePlatformBtn.get()},
+         L"Zielstein auf der Zeichenfläche wählen",
+         [](COLORREF c) { return GetBValue(c) > 170 && GetRValue(c) < 80; }}, // blue stone
+    };
+    auto grey = [](COLORREF c) {
+        return GetRValue(c) < 200 && GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c);
+    };
+    LRESULT pictures[2] = {};
+    for (const TCase& c : cases) {
+        Select(c.Selected);
+        LRESULT& picture = pictures[&c - cases];
+        picture = ::SendMessageW(c.Buttons[0]->Handle(), BM_GETIMAGE, IMAGE_ICON, 0);
+        EXPECT_NE(picture, 0);
+        for (TButton* b : c.Buttons) {
+            HWND h = b->Handle();
+            EXPECT_EQ(b->Text(), "") << b->Name;
+            EXPECT_TRUE(::GetWindowLongW(h, GWL_STYLE) & BS_ICON) << b->Name;
+            EXPECT_EQ(::SendMessageW(h, BM_GETIMAGE, IMAGE_ICON, 0), picture) << b->Name;
+            EXPECT_EQ(ToolTipText(h), c.Tip) << b->Name;
+            EXPECT_GT(CountPixels(*b, c.PictureColour), 10) << b->Name;
+        }
+        // Disabled, the picture stays as a grey shape.
+        TButton& b = *c.Buttons.back();
+        b.SetEnabled(false);
+        EXPECT_EQ(CountPixels(b, c.PictureColour), 0) << b.Name;
+        EXPECT_GT(CountPixels(b, grey), 30) << b.Name;
+        b.SetEnabled(true);
+    }
+    EXPECT_NE(pictures[0], pictures[1]);
+}
+
 TEST_F(PropertiesPanelTest, ScreenshotsOfEachKindPanel) {
     TLevelStone* mv = AddStone(1, 1, 1);
     mv->MoveX = true;

@@ -20,7 +20,19 @@ MAGENTA = (255, 0, 255)
 STONES = ["stones/stone%02d.bmp" % i for i in range(18)]
 SELECT = "stones/select.bmp"
 ICONS = ["toolbar/tool%02d.bmp" % i for i in range(11)]
-ALL_FILES = sorted(STONES + [SELECT] + ICONS + ["app.ico", "preview.png"])
+COPY_POSITION = "buttons/copyposition.bmp"
+PICK_TARGET = "buttons/picktarget.bmp"
+BUTTONS = [COPY_POSITION, PICK_TARGET]
+BMPS = STONES + [SELECT] + ICONS + BUTTONS
+ALL_FILES = sorted(BMPS + ["app.ico", "preview.png"])
+
+
+def bmp_size(name):
+    if name.startswith("toolbar/"):
+        return 16, 16
+    if name.startswith("buttons/"):
+        return 11, 15  # inside a 17x25 button, with room for its edge and pressed offset
+    return 50, 50
 
 
 def read(name):
@@ -76,20 +88,20 @@ class AssetFiles(unittest.TestCase):
                 self.assertTrue(os.path.isfile(os.path.join(ASSETS, *name.split("/"))))
 
     def test_bmp_headers(self):
-        for name in STONES + [SELECT] + ICONS:
-            side = 16 if name.startswith("toolbar/") else 50
+        for name in BMPS:
+            w, h = bmp_size(name)
             with self.subTest(name=name):
                 data = read(name)
                 info, _ = parse_bmp(data)
-                stride = (side * 3 + 3) & ~3
+                stride = (w * 3 + 3) & ~3
                 self.assertEqual(info["magic"], b"BM")
                 self.assertEqual(info["file_size"], len(data))
                 self.assertEqual(info["offset"], 54)
                 self.assertEqual(info["hdr_size"], 40)
                 # positive height: bottom-up, as the loader expects
-                self.assertEqual((info["w"], info["h"]), (side, side))
+                self.assertEqual((info["w"], info["h"]), (w, h))
                 self.assertEqual((info["planes"], info["bpp"], info["compression"]), (1, 24, 0))
-                self.assertEqual(len(data), 54 + stride * side)
+                self.assertEqual(len(data), 54 + stride * h)
 
 
 class Transparency(unittest.TestCase):
@@ -101,14 +113,14 @@ class Transparency(unittest.TestCase):
             with self.subTest(name=name):
                 n = sum(opaque(px) for row in pixels(name) for px in row)
                 self.assertGreater(n, 2500 // 20)
-        for name in ICONS:
+        for name in ICONS + BUTTONS:
             with self.subTest(name=name):
                 n = sum(opaque(px) for row in pixels(name) for px in row)
                 self.assertGreater(n, 40)
 
     def test_no_colour_close_to_the_mask(self):
         # a near-magenta pixel would be drawn as a pink speck instead of vanishing
-        for name in STONES + [SELECT] + ICONS:
+        for name in BMPS:
             with self.subTest(name=name):
                 for y, row in enumerate(pixels(name)):
                     for x, (r, g, b) in enumerate(row):
@@ -118,7 +130,7 @@ class Transparency(unittest.TestCase):
                         self.assertGreater(d2, 40 * 40, "pixel %d,%d = %r" % (x, y, (r, g, b)))
 
     def test_icons_keep_transparent_surroundings(self):
-        for name in ICONS + [SELECT]:
+        for name in ICONS + [SELECT] + BUTTONS:
             with self.subTest(name=name):
                 rows = pixels(name)
                 self.assertTrue(any(px == MAGENTA for row in rows for px in row))
@@ -214,6 +226,41 @@ class StoneContent(unittest.TestCase):
         dark = sum(max(px) < 60 for row in rows for px in row)
         self.assertGreater(white, 150)
         self.assertGreater(dark, 80)
+
+
+class ButtonPictures(unittest.TestCase):
+    """The two pictures must read differently at 1:1: a red pin, a pointer on a blue stone."""
+
+    @staticmethod
+    def red(px):
+        return opaque(px) and px[0] > max(px[1], px[2]) + 60
+
+    @staticmethod
+    def blue(px):
+        return opaque(px) and px[2] > max(px[0], px[1]) + 60
+
+    def test_pin_stands_upright_in_the_middle(self):
+        rows = pixels(COPY_POSITION)
+        (cx, cy), n = centroid(rows, self.red)
+        self.assertGreater(n, 50)
+        self.assertLessEqual(abs(cx - 5.0), 0.5)
+        # head at the top, point below it: upside-down rows would swap them
+        self.assertLess(cy, 6.0)
+        self.assertEqual([x for x, px in enumerate(rows[13]) if opaque(px)], [5])
+        self.assertFalse(any(self.blue(px) for row in rows for px in row))
+
+    def test_pointer_tip_lies_on_the_stone(self):
+        rows = pixels(PICK_TARGET)
+        stone = [(x, y) for y, row in enumerate(rows) for x, px in enumerate(row) if self.blue(px)]
+        self.assertGreater(len(stone), 50)
+        self.assertFalse(any(self.red(px) for row in rows for px in row))
+        # the pointer's white body starts inside the stone and reaches out below and right of it
+        white = [(x, y) for y, row in enumerate(rows) for x, px in enumerate(row) if min(px) > 240]
+        tip = min(white, key=lambda p: (p[1], p[0]))
+        self.assertTrue(min(x for x, _ in stone) < tip[0] < max(x for x, _ in stone))
+        self.assertTrue(min(y for _, y in stone) < tip[1] < max(y for _, y in stone))
+        self.assertGreater(max(x for x, _ in white), max(x for x, _ in stone))
+        self.assertGreater(max(y for _, y in white), max(y for _, y in stone))
 
 
 class AppIcon(unittest.TestCase):
