@@ -4,15 +4,15 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev python3 python3-pil zlib1g-dev
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev python3 python3-pil zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool x11-utils imagemagick pngcheck unzip zip
   libcapstone-dev libzydis-dev libdistorm3-dev pngquant
 )
-# wine32 brings Wine's i386 system DLLs: real 32-bit machine code that the decoder tests read.
-# (This machine cannot execute 32-bit code; the tests run 64-bit Wine.)
+# wine32 brings 32-bit Wine, which runs the shipped program where the kernel executes 32-bit code,
+# and Wine's i386 system DLLs: real 32-bit machine code that the decoder tests read everywhere.
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

@@ -23,7 +23,6 @@ bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
 
 void Press(TButton& button) {
     ::PostMessageW(button.Handle(), BM_CLICK, 0, 0);
-    ::Sleep(150);
 }
 
 class LevelOptionTest : public TMainWindowFixture {
@@ -33,8 +32,11 @@ protected:
     void Options(const std::function<void(TLevelOptionForm&)>& drive) {
         TLevelOptionForm& dlg = *Form->LevelOptionForm;
         std::thread driver([&] {
-            for (int i = 0; i < 500 && !::IsWindowVisible(dlg.Handle()); ++i) ::Sleep(10);
-            ::Sleep(100);
+            WaitFor([&] { return ::IsWindowVisible(dlg.Handle()); });
+            // The fields are filled before the dialog shows; once a sent message comes back, the
+            // command sits in its wait and takes input.
+            DWORD_PTR ignored = 0;
+            ::SendMessageTimeoutW(dlg.Handle(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
             drive(dlg);
         });
         ::SendMessageW(Form->Handle(), WM_COMMAND, MAKEWPARAM(Form->LevelOptionMenu->Command(), 0), 0);
@@ -79,7 +81,8 @@ TEST_F(LevelOptionTest, FieldsAreCheckedInOrderAndEarlierOnesStayStored) {
             // returned; then the next field may be typed.
             WaitFor([&] { return !FindOpenDialog(true) && ::IsWindowEnabled(dlg.Handle()); });
             std::vector<std::wstring> texts = answer.Texts(), titles = answer.Titles();
-            for (size_t i = 0; i < texts.size(); ++i) messages.push_back(titles[i] + L": " + texts[i]);
+            for (size_t i = 0; i < texts.size(); ++i)
+                messages.push_back(titles[i] + L": " + texts[i]);
         };
         Type(*dlg.SizeWidthTxt, L"0");
         ok();

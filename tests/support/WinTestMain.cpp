@@ -17,10 +17,11 @@
 namespace {
 
 std::atomic<int64_t> TestStarted{0}; // steady clock, seconds; 0 = between tests
-std::string CurrentTest;              // written before TestStarted is set
+std::string CurrentTest;             // written before TestStarted is set
 
 int64_t Now() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -40,7 +41,8 @@ HANDLE MainThread = nullptr;
 // program's own addresses resolve with addr2line against the test program).
 std::string Describe(DWORD64 pc) {
     HMODULE mod = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                               reinterpret_cast<LPCWSTR>(pc), &mod))
         return "?";
     char path[MAX_PATH] = {};
@@ -50,7 +52,8 @@ std::string Describe(DWORD64 pc) {
         if (*c == '\\' || *c == '/') name = c + 1;
     auto base = reinterpret_cast<const uint8_t*>(mod);
     DWORD rva = static_cast<DWORD>(pc - reinterpret_cast<DWORD64>(mod));
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     const char* best = nullptr;
     DWORD bestRva = 0;
@@ -92,7 +95,8 @@ void PrintMainStack() {
             if (fn) {
                 void* handlerData = nullptr;
                 DWORD64 frameBase = 0;
-                ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, ctx.Rip, fn, &ctx, &handlerData, &frameBase, nullptr);
+                ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, ctx.Rip, fn, &ctx, &handlerData, &frameBase,
+                                   nullptr);
             } else {
                 if (::IsBadReadPtr(reinterpret_cast<void*>(ctx.Rsp), 8)) break;
                 ctx.Rip = *reinterpret_cast<DWORD64*>(ctx.Rsp); // a leaf function
@@ -116,7 +120,8 @@ void PrintMainStack() {
             auto code = reinterpret_cast<const uint8_t*>(v);
             if (::IsBadReadPtr(code - 6, 6)) continue;
             bool afterCall = code[-5] == 0xE8 || (code[-6] == 0xFF && (code[-5] & 0x38) == 0x10) ||
-                             (code[-3] == 0xFF && (code[-2] & 0x38) == 0x10) || (code[-2] == 0xFF && (code[-1] & 0x38) == 0x10);
+                             (code[-3] == 0xFF && (code[-2] & 0x38) == 0x10) ||
+                             (code[-2] == 0xFF && (code[-1] & 0x38) == 0x10);
             if (!afterCall) continue;
             std::fprintf(stderr, "  %s\n", Describe(v).c_str());
             ++shown;
@@ -167,8 +172,8 @@ void Watch(int limitSeconds) {
 int main(int argc, char** argv) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
-    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &MainThread, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS);
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &MainThread, 0,
+                      FALSE, DUPLICATE_SAME_ACCESS);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new TProgress);
     // No test of this program takes more than a few seconds; a minute and a half means it hangs.

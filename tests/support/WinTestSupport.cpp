@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <zlib.h>
 
+#include "crashreport/base/HandlesWin32.h"
+
 namespace {
 
 HWND FindNewDialog(const std::vector<HWND>& seen, bool hiddenToo = false) {
@@ -34,7 +36,8 @@ HWND FindNewDialog(const std::vector<HWND>& seen, bool hiddenToo = false) {
 }
 
 void PutBE32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(static_cast<uint8_t>(v >> s));
 }
 
 void PngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
@@ -46,30 +49,56 @@ void PngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     PutBE32(out, static_cast<uint32_t>(crc));
 }
 
-// Set on the answerer's thread while it answers a dialog again.
-thread_local bool AnsweringAgain = false;
-
-// Clicks a dialog's button. The first time as a posted message, as a click would come; again
-// (the first got lost, or the dialog's thread is stuck in some other wait) as a sent one, which
-// the thread handles in any wait that takes messages.
+// Clicks a dialog's button, as the button itself would tell the dialog.
 void Press(HWND dlg, int id) {
-    WPARAM click = MAKEWPARAM(id, BN_CLICKED);
-    if (!AnsweringAgain) {
-        ::PostMessageW(dlg, WM_COMMAND, click, 0);
-        return;
-    }
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(dlg, WM_COMMAND, click, 0, SMTO_NORMAL, 2000, &ignored);
+    ::PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
+
+// A dialog is up and idle once its thread's message loop takes a message posted to it now: it has
+// left its creation and set-up (WM_INITDIALOG and whatever that posted to itself came before),
+// and sits in its modal loop. A hook on the dialog's thread sees the marker taken and tells the
+// answerer. (Idle messages would not do: Wine's message boxes carry DS_NOIDLEMSG.)
+constexpr WPARAM IdleMarker = 0x5A45;
+struct TIdleWatch {
+    std::atomic<HWND> Dialog{nullptr};
+    HANDLE Taken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+TIdleWatch IdleWatch;
+
+LRESULT CALLBACK MarkerHook(int code, WPARAM wp, LPARAM lp) {
+    auto* m = reinterpret_cast<const MSG*>(lp);
+    if (code == HC_ACTION && wp == PM_REMOVE && m->message == WM_NULL && m->wParam == IdleMarker &&
+        m->hwnd == IdleWatch.Dialog)
+        ::SetEvent(IdleWatch.Taken);
+    return ::CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// False when the dialog's loop did not take the marker within 10 s, or the dialog went away.
+bool WaitUntilIdle(HWND dlg) {
+    DWORD thread = ::GetWindowThreadProcessId(dlg, nullptr);
+    ::ResetEvent(IdleWatch.Taken);
+    IdleWatch.Dialog = dlg;
+    THook hook(::SetWindowsHookExW(WH_GETMESSAGE, MarkerHook, nullptr, thread));
+    ::PostMessageW(dlg, WM_NULL, IdleMarker, 0);
+    bool idle = false;
+    for (int waited = 0; !idle && waited < 10000 && ::IsWindow(dlg); waited += 50)
+        idle = ::WaitForSingleObject(IdleWatch.Taken, 50) == WAIT_OBJECT_0;
+    hook.Reset();
+    IdleWatch.Dialog = nullptr;
+    return idle;
 }
 
 } // namespace
 
-HWND FindOpenDialog(bool hiddenToo) { return FindNewDialog({}, hiddenToo); }
+HWND FindOpenDialog(bool hiddenToo) {
+    return FindNewDialog({}, hiddenToo);
+}
 
 std::wstring WindowText(HWND w) {
     wchar_t buf[2048] = {};
     DWORD_PTR n = 0;
-    if (!::SendMessageTimeoutW(w, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 1000, &n))
+    if (!::SendMessageTimeoutW(w, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 1000,
+                               &n))
         return {};
     return std::wstring(buf, std::min<size_t>(n, 2047));
 }
@@ -91,26 +120,17 @@ void TDialogAnswerer::Run() {
             ::Sleep(20);
             continue;
         }
-        ::Sleep(100); // let the dialog finish laying itself out
         seen.push_back(dlg);
+        if (!WaitUntilIdle(dlg))
+            std::fprintf(stderr, "dialog \"%ls\" did not reach its message loop; answering it anyway\n",
+                         WindowText(dlg).c_str());
         {
             std::lock_guard<std::mutex> lock(FLock);
             FTexts.push_back(WindowText(::GetDlgItem(dlg, 0xFFFF)));
             FTitles.push_back(WindowText(dlg));
         }
-        const TAction& action = FActions[FAnswered];
-        action(dlg);
+        FActions[FAnswered](dlg);
         ++FAnswered;
-        // An answer can get lost; a dialog that is still there and still enabled after a while
-        // (not waiting on a box of its own) gets it again, until the test goes on.
-        while (!FStop) {
-            for (int i = 0; i < 150 && !FStop && ::IsWindow(dlg) && ::IsWindowVisible(dlg); ++i) ::Sleep(20);
-            if (FStop || !::IsWindow(dlg) || !::IsWindowVisible(dlg) || !::IsWindowEnabled(dlg)) break;
-            std::fprintf(stderr, "answering dialog \"%ls\" again\n", WindowText(dlg).c_str());
-            AnsweringAgain = true;
-            action(dlg);
-            AnsweringAgain = false;
-        }
     }
 }
 
@@ -133,7 +153,11 @@ TDialogAnswerer::TAction EnterFileName(const std::wstring& path) {
         HWND box = ::GetDlgItem(dlg, 0x47c);
         HWND edit = box ? reinterpret_cast<HWND>(::SendMessageW(box, CBEM_GETEDITCONTROL, 0, 0)) : nullptr;
         if (!edit) edit = ::GetDlgItem(dlg, 0x480);
-        ::SendMessageW(edit ? edit : box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        edit = edit ? edit : box;
+        ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        if (WindowText(edit) != path)
+            std::fprintf(stderr, "the file name box holds \"%ls\" instead of \"%ls\"\n",
+                         WindowText(edit).c_str(), path.c_str());
         Press(dlg, IDOK);
     };
 }
@@ -260,8 +284,10 @@ TTempDir::~TTempDir() {
             std::wstring n = fd.cFileName;
             if (n == L"." || n == L"..") continue;
             std::wstring p = FPath + L"\\" + n;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ::RemoveDirectoryW(p.c_str());
-            else ::DeleteFileW(p.c_str());
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                ::RemoveDirectoryW(p.c_str());
+            else
+                ::DeleteFileW(p.c_str());
         } while (::FindNextFileW(h, &fd));
         ::FindClose(h);
     }
@@ -274,7 +300,8 @@ std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
     if (h == INVALID_HANDLE_VALUE) return out;
     uint8_t buf[4096];
     DWORD got;
-    while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got) out.insert(out.end(), buf, buf + got);
+    while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got)
+        out.insert(out.end(), buf, buf + got);
     ::CloseHandle(h);
     return out;
 }
@@ -286,4 +313,6 @@ void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
     ::CloseHandle(h);
 }
 
-bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}

@@ -11,7 +11,9 @@
 #include <vector>
 
 // Watches for the process's visible dialog windows ("#32770") and answers each with an action,
-// on its own thread, while the test's thread sits in the dialog's modal loop.
+// on its own thread, while the test's thread sits in the dialog's modal loop. An action starts
+// only once the dialog's loop has taken a message posted to it, so the dialog has finished
+// setting itself up and nothing it still does can undo the answer.
 class TDialogAnswerer {
 public:
     using TAction = std::function<void(HWND dialog)>;
@@ -25,11 +27,13 @@ public:
 private:
     void Run();
     std::vector<TAction> FActions;
-    std::thread FThread;
     std::atomic<bool> FStop{false};
     std::atomic<size_t> FAnswered{0};
     mutable std::mutex FLock;
     std::vector<std::wstring> FTexts, FTitles;
+    // Last: the thread starts running Run() as soon as it is constructed, so every member it
+    // reads must be initialised before it.
+    std::thread FThread;
 };
 
 // A window's text without waiting on a thread that does not answer (GetWindowText sends a
