@@ -44,10 +44,18 @@ void TForm1::MoveCurrentStone(int dx, int dy) {
     RefreshCanvas();
 }
 
-void TForm1::MoveUpMenuClick(TObject*) { MoveCurrentStone(0, -1); }
-void TForm1::MoveDownMenuClick(TObject*) { MoveCurrentStone(0, 1); }
-void TForm1::MoveLeftMenuClick(TObject*) { MoveCurrentStone(-1, 0); }
-void TForm1::MoveRightMenuClick(TObject*) { MoveCurrentStone(1, 0); }
+void TForm1::MoveUpMenuClick(TObject*) {
+    MoveCurrentStone(0, -1);
+}
+void TForm1::MoveDownMenuClick(TObject*) {
+    MoveCurrentStone(0, 1);
+}
+void TForm1::MoveLeftMenuClick(TObject*) {
+    MoveCurrentStone(-1, 0);
+}
+void TForm1::MoveRightMenuClick(TObject*) {
+    MoveCurrentStone(1, 0);
+}
 
 void TForm1::StoneNrPlusMenuClick(TObject*) {
     TLevelStone* s = Level.CurrentStone;
@@ -69,7 +77,9 @@ void TForm1::StoneNrMinusMenuClick(TObject*) {
     RefreshCanvas();
 }
 
-void TForm1::CleanMenuClick(TObject*) { RefreshCanvas(); }
+void TForm1::CleanMenuClick(TObject*) {
+    RefreshCanvas();
+}
 
 void TForm1::LevelOptionMenuClick(TObject*) {
     LevelOptionForm->ShowOptions();

@@ -18,7 +18,8 @@ TStonePictures::TStonePictures(const TImageList& stoneList) : FDC(::CreateCompat
 }
 
 TStonePictures::~TStonePictures() {
-    for (HBITMAP b : FBitmaps) ::DeleteObject(b);
+    for (HBITMAP b : FBitmaps)
+        ::DeleteObject(b);
     ::DeleteDC(FDC);
 }
 

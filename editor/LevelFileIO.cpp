@@ -16,7 +16,8 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 [[noreturn]] void RaiseWriteError(const std::string& fileName, DWORD error) {
-    RaiseFileCreateError("Die Datei '" + fileName + "' kann nicht geschrieben werden. " + SysErrorMessage(error));
+    RaiseFileCreateError("Die Datei '" + fileName + "' kann nicht geschrieben werden. " +
+                         SysErrorMessage(error));
 }
 
 } // namespace
@@ -31,17 +32,22 @@ bool TForm1::SaveLevel() {
 
     std::wstring path = Widen(Level.FileName);
     wchar_t temp[MAX_PATH + 1];
-    if (!::GetTempFileNameW(FolderOf(path).c_str(), L"lvl", 0, temp)) RaiseWriteError(Level.FileName, ::GetLastError());
+    if (!::GetTempFileNameW(FolderOf(path).c_str(), L"lvl", 0, temp))
+        RaiseWriteError(Level.FileName, ::GetLastError());
     DWORD error = ERROR_SUCCESS;
     {
-        TFileHandle file(::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        TFileHandle file(
+            ::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        if (!file) error = ::GetLastError();
-        else if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        if (!file)
+            error = ::GetLastError();
+        else if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr) ||
                  written != bytes.size() || !::FlushFileBuffers(file.Get()))
             error = ::GetLastError() ? ::GetLastError() : ERROR_WRITE_FAULT;
     }
-    if (error == ERROR_SUCCESS && !::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (error == ERROR_SUCCESS &&
+        !::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = ::GetLastError();
     if (error != ERROR_SUCCESS) {
         ::DeleteFileW(temp);
@@ -52,8 +58,9 @@ bool TForm1::SaveLevel() {
 }
 
 void TForm1::LoadLevel() {
-    TFileHandle file(::CreateFileW(Widen(Level.FileName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    TFileHandle file(::CreateFileW(Widen(Level.FileName).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         RaiseFileOpenError("Die Datei '" + Level.FileName + "' kann nicht geöffnet werden. " +
                            SysErrorMessage(::GetLastError()));

@@ -38,7 +38,8 @@ TLevelOptionForm::TLevelOptionForm(TLevel& level) : FLevel(level), FFont(DialogF
         l->AdjustSize();
         Place(*l, x, y);
     };
-    auto edit = [this](std::unique_ptr<TEdit>& e, TWinControl* parent, const char* name, const char* text, int y) {
+    auto edit = [this](std::unique_ptr<TEdit>& e, TWinControl* parent, const char* name, const char* text,
+                       int y) {
         e = std::make_unique<TEdit>(parent);
         e->Name = name;
         e->SetFont(FFont);
@@ -52,7 +53,8 @@ TLevelOptionForm::TLevelOptionForm(TLevel& level) : FLevel(level), FFont(DialogF
         Place(*g, left, 8, 177, 97);
     };
     auto row = [&](TGroupBox& g, int y, std::unique_ptr<TLabel>& lbl1, const char* caption,
-                   std::unique_ptr<TEdit>& txt, const char* name, const char* text, std::unique_ptr<TLabel>& lbl2) {
+                   std::unique_ptr<TEdit>& txt, const char* name, const char* text,
+                   std::unique_ptr<TLabel>& lbl2) {
         label(lbl1, &g, caption, 8, y + 4);
         edit(txt, &g, name, text, y);
         label(lbl2, &g, "Stones", 128, y + 4);
@@ -109,8 +111,8 @@ void TLevelOptionForm::ShowOptions() {
 
 void TLevelOptionForm::OKBtnClick(TObject*) {
     auto fail = [](const char* field) {
-        Application().MessageBox(std::string("Der Wert im Feld '") + field + "' ist keine gültige Zahl.", "Fehler",
-                                 MB_OK | MB_ICONQUESTION);
+        Application().MessageBox(std::string("Der Wert im Feld '") + field + "' ist keine gültige Zahl.",
+                                 "Fehler", MB_OK | MB_ICONQUESTION);
     };
     std::optional<int32_t> w = TryStrToInt(SizeWidthTxt->Text());
     if (!w || *w < 1) return fail("Größe/Breite");
@@ -127,6 +129,10 @@ void TLevelOptionForm::OKBtnClick(TObject*) {
     DialogRunning = false;
 }
 
-void TLevelOptionForm::CancelBtnClick(TObject*) { DialogRunning = false; }
+void TLevelOptionForm::CancelBtnClick(TObject*) {
+    DialogRunning = false;
+}
 
-void TLevelOptionForm::FormClose(TObject*, bool&) { DialogRunning = false; }
+void TLevelOptionForm::FormClose(TObject*, bool&) {
+    DialogRunning = false;
+}

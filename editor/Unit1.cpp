@@ -54,10 +54,13 @@ TForm1::TForm1() {
     SetBounds(139, 86, 883, 599);
     ::SetWindowPos(Handle(), nullptr, 139, 86, 883, 599, SWP_NOZORDER | SWP_NOACTIVATE);
 
-    for (int i = 0; i < 11; ++i) ToolList.AddResourceBitmap(ResourceName(L"TOOL", i).c_str());
-    for (int i = 0; i <= MaxStoneNr; ++i) StoneList.AddResourceBitmap(ResourceName(L"STONE", i).c_str());
+    for (int i = 0; i < 11; ++i)
+        ToolList.AddResourceBitmap(ResourceName(L"TOOL", i).c_str());
+    for (int i = 0; i <= MaxStoneNr; ++i)
+        StoneList.AddResourceBitmap(ResourceName(L"STONE", i).c_str());
     PaletteList.AddResourceBitmap(L"SELECTTOOL");
-    for (int i = 1; i <= MaxStoneNr; ++i) PaletteList.AddResourceBitmap(ResourceName(L"STONE", i).c_str());
+    for (int i = 1; i <= MaxStoneNr; ++i)
+        PaletteList.AddResourceBitmap(ResourceName(L"STONE", i).c_str());
     StonePictures = std::make_unique<TStonePictures>(StoneList);
 
     CreateMenus();
@@ -108,11 +111,12 @@ void TForm1::CreateMenus() {
     DeleteMenu = EditMenu->Add("DeleteMenu", "Löschen", VK_DELETE, "Löscht den aktiven Stone");
     RecicleMenu = EditMenu->Add("RecicleMenu", "Papierkorb...", scCtrl | 'R');
     EditMenu->AddSeparator();
-    MoveUpMenu = EditMenu->Add("MoveUpMenu", "Nach oben verschieben", VK_UP, "Verschiebt den aktuellen Stone nach oben");
-    MoveDownMenu =
-        EditMenu->Add("MoveDownMenu", "Nach unten verschieben", VK_DOWN, "Verschiebt den aktuellen Stone nach unten");
-    MoveLeftMenu =
-        EditMenu->Add("MoveLeftMenu", "Nach links verschieben", VK_LEFT, "Verschiebt den aktuellen Stone nach links");
+    MoveUpMenu = EditMenu->Add("MoveUpMenu", "Nach oben verschieben", VK_UP,
+                               "Verschiebt den aktuellen Stone nach oben");
+    MoveDownMenu = EditMenu->Add("MoveDownMenu", "Nach unten verschieben", VK_DOWN,
+                                 "Verschiebt den aktuellen Stone nach unten");
+    MoveLeftMenu = EditMenu->Add("MoveLeftMenu", "Nach links verschieben", VK_LEFT,
+                                 "Verschiebt den aktuellen Stone nach links");
     MoveRightMenu = EditMenu->Add("MoveRightMenu", "Nach rechts verschieben", VK_RIGHT,
                                   "Verschiebt den aktuellen Stone nach rechts");
     EditMenu->AddSeparator();
@@ -120,13 +124,18 @@ void TForm1::CreateMenus() {
                                     "Verändert die Stone-Nummer des aktuellen Stone aufwärts");
     StoneNrMinusMenu = EditMenu->Add("StoneNrMinusMenu", "Stonenr abwärts", VK_NEXT,
                                      "Verändert die Stone-Nummer des aktuellen Stone abwärts");
-    for (TMenuItem* m : {UndoMenu, CutMenu, CopyMenu, PasteMenu, RecicleMenu}) m->SetEnabled(false);
+    for (TMenuItem* m : {UndoMenu, CutMenu, CopyMenu, PasteMenu, RecicleMenu})
+        m->SetEnabled(false);
 
     ViewMenu = root.Add("ViewMenu", "&Ansicht");
-    ShowToolBarMenu = ViewMenu->Add("ShowToolBarMenu", "Symbolleiste anzeigen", 0, "Blendet die Symbolleiste ein/aus");
-    ShowStoneBarMenu = ViewMenu->Add("ShowStoneBarMenu", "StoneBar anzeigen", 0, "Blendet die Stonebar ein/aus");
-    ShowStatusBarMenu = ViewMenu->Add("ShowStatusBarMenu", "Statusbar anzeigen", 0, "Blendet die Statusbar ein/aus");
-    for (TMenuItem* m : {ShowToolBarMenu, ShowStoneBarMenu, ShowStatusBarMenu}) m->SetChecked(true);
+    ShowToolBarMenu =
+        ViewMenu->Add("ShowToolBarMenu", "Symbolleiste anzeigen", 0, "Blendet die Symbolleiste ein/aus");
+    ShowStoneBarMenu =
+        ViewMenu->Add("ShowStoneBarMenu", "StoneBar anzeigen", 0, "Blendet die Stonebar ein/aus");
+    ShowStatusBarMenu =
+        ViewMenu->Add("ShowStatusBarMenu", "Statusbar anzeigen", 0, "Blendet die Statusbar ein/aus");
+    for (TMenuItem* m : {ShowToolBarMenu, ShowStoneBarMenu, ShowStatusBarMenu})
+        m->SetChecked(true);
 
     LevelMenu = root.Add("LevelMenu", "&Level");
     LevelOptionMenu = LevelMenu->Add("LevelOptionMenu", "Optionen...", VK_F12,
@@ -182,7 +191,10 @@ void TForm1::CreateToolBars() {
         b.ImageIndex = image;
         b.Hint = hint;
         b.Enabled = menu ? menu->Enabled() : false;
-        if (menu) b.OnClick = [menu](TObject*) { if (menu->EffectiveEnabled()) menu->Click(); };
+        if (menu)
+            b.OnClick = [menu](TObject*) {
+                if (menu->EffectiveEnabled()) menu->Click();
+            };
         ToolBar->AddButton(std::move(b));
     };
     auto separator = [this] {
@@ -437,7 +449,9 @@ bool TForm1::SaveUsMenuClick(TObject*) {
     return true;
 }
 
-void TForm1::CloseMenuClick(TObject*) { Close(); }
+void TForm1::CloseMenuClick(TObject*) {
+    Close();
+}
 
 void TForm1::CloseFileMenuClick(TObject*) {
     Close();
@@ -470,13 +484,17 @@ void TForm1::FormActivate(TObject*) {
     Application().OnHint = [this](TObject* s) { ShowAppHint(s); };
 }
 
-void TForm1::ShowAppHint(TObject*) { MenuBar->SetText(Application().Hint()); }
+void TForm1::ShowAppHint(TObject*) {
+    MenuBar->SetText(Application().Hint());
+}
 
 void TForm1::FormResize(TObject*) {
     if (::IsIconic(Handle())) Application().Minimize();
 }
 
-void TForm1::UpdateToolBevel() { ToolBevel->SetVisible(ToolBarPanel->Visible() || StoneBarPnl->Visible()); }
+void TForm1::UpdateToolBevel() {
+    ToolBevel->SetVisible(ToolBarPanel->Visible() || StoneBarPnl->Visible());
+}
 
 void TForm1::ShowToolBarMenuClick(TObject*) {
     ShowToolBarMenu->SetChecked(!ShowToolBarMenu->Checked());
@@ -514,26 +532,55 @@ TForm1::TPaletteButton TForm1::PaletteButton(int32_t stoneNr) const {
 
 void TForm1::StoneClick(TObject*, int32_t stoneNr) {
     MouseBar->SetDown(0, false);
-    for (int i = 0; i < StoneBar->ButtonCount(); ++i) StoneBar->SetDown(i, false);
+    for (int i = 0; i < StoneBar->ButtonCount(); ++i)
+        StoneBar->SetDown(i, false);
     TPaletteButton b = PaletteButton(stoneNr);
     if (b.Bar && b.Index >= 0) b.Bar->SetDown(b.Index, true);
     PaletteStoneNr = stoneNr;
 }
 
-void TForm1::Stone0Click(TObject* sender) { StoneClick(sender, 0); }
-void TForm1::Stone1Click(TObject* sender) { StoneClick(sender, 1); }
-void TForm1::Stone2Click(TObject* sender) { StoneClick(sender, 2); }
-void TForm1::Stone3Click(TObject* sender) { StoneClick(sender, 3); }
-void TForm1::Stone4Click(TObject* sender) { StoneClick(sender, 4); }
-void TForm1::Stone5Click(TObject* sender) { StoneClick(sender, 5); }
-void TForm1::Stone8Click(TObject* sender) { StoneClick(sender, 8); }
-void TForm1::Stone9Click(TObject* sender) { StoneClick(sender, 9); }
-void TForm1::Stone10Click(TObject* sender) { StoneClick(sender, 10); }
-void TForm1::Stone11Click(TObject* sender) { StoneClick(sender, 11); }
-void TForm1::Stone12Click(TObject* sender) { StoneClick(sender, 12); }
-void TForm1::Stone13Click(TObject* sender) { StoneClick(sender, 13); }
-void TForm1::Stone15Click(TObject* sender) { StoneClick(sender, 15); }
-void TForm1::Stone17Click(TObject* sender) { StoneClick(sender, 17); }
+void TForm1::Stone0Click(TObject* sender) {
+    StoneClick(sender, 0);
+}
+void TForm1::Stone1Click(TObject* sender) {
+    StoneClick(sender, 1);
+}
+void TForm1::Stone2Click(TObject* sender) {
+    StoneClick(sender, 2);
+}
+void TForm1::Stone3Click(TObject* sender) {
+    StoneClick(sender, 3);
+}
+void TForm1::Stone4Click(TObject* sender) {
+    StoneClick(sender, 4);
+}
+void TForm1::Stone5Click(TObject* sender) {
+    StoneClick(sender, 5);
+}
+void TForm1::Stone8Click(TObject* sender) {
+    StoneClick(sender, 8);
+}
+void TForm1::Stone9Click(TObject* sender) {
+    StoneClick(sender, 9);
+}
+void TForm1::Stone10Click(TObject* sender) {
+    StoneClick(sender, 10);
+}
+void TForm1::Stone11Click(TObject* sender) {
+    StoneClick(sender, 11);
+}
+void TForm1::Stone12Click(TObject* sender) {
+    StoneClick(sender, 12);
+}
+void TForm1::Stone13Click(TObject* sender) {
+    StoneClick(sender, 13);
+}
+void TForm1::Stone15Click(TObject* sender) {
+    StoneClick(sender, 15);
+}
+void TForm1::Stone17Click(TObject* sender) {
+    StoneClick(sender, 17);
+}
 
 void TForm1::LevelImageImgMouseDown(TObject* sender, TMouseButton button, TShiftState, int32_t x, int32_t y) {
     auto* stone = sender == LevelImage.get() ? nullptr : dynamic_cast<TLevelStone*>(sender);
@@ -580,8 +627,10 @@ void TForm1::LevelImageImgMouseDown(TObject* sender, TMouseButton button, TShift
             s->Unselect();
         }
     }
-    if (Level.CurrentStone) ShowStoneInPanel(Level.CurrentStone);
-    else ClearPanel();
+    if (Level.CurrentStone)
+        ShowStoneInPanel(Level.CurrentStone);
+    else
+        ClearPanel();
 }
 
 void TForm1::LevelImageImgMouseMove(TObject* sender, TShiftState, int32_t x, int32_t y) {

@@ -31,7 +31,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Running = true;
     form->ShowMaximized();
     if (!path.empty()) OpenFileFromCommandLine(*form, path);
-    while (Running) Application().Run();
+    while (Running)
+        Application().Run();
     form.reset();
     return 0;
 }

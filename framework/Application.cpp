@@ -9,7 +9,9 @@ TApplication& Application() {
     return app;
 }
 
-void TApplication::SetTitle(std::string_view title) { FTitle = title; }
+void TApplication::SetTitle(std::string_view title) {
+    FTitle = title;
+}
 
 void TApplication::SetHint(std::string_view hint) {
     size_t bar = hint.find('|');
@@ -97,8 +99,10 @@ void TApplication::HandleException(std::exception_ptr e) {
     if (FInHandleException) return; // a failure while reporting must not recurse
     FInHandleException = true;
     try {
-        if (OnException) OnException(e);
-        else ShowException(e);
+        if (OnException)
+            OnException(e);
+        else
+            ShowException(e);
     } catch (...) {
     }
     FInHandleException = false;

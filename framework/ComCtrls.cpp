@@ -4,9 +4,12 @@
 #include <windowsx.h>
 
 TImageList::TImageList(int width, int height)
-    : FHandle(::ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 20, 4)), FWidth(width), FHeight(height) {}
+    : FHandle(::ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 20, 4)), FWidth(width),
+      FHeight(height) {}
 
-TImageList::~TImageList() { ::ImageList_Destroy(FHandle); }
+TImageList::~TImageList() {
+    ::ImageList_Destroy(FHandle);
+}
 
 int TImageList::AddMasked(HBITMAP bitmap, COLORREF maskColor) {
     return ::ImageList_AddMasked(FHandle, bitmap, maskColor);
@@ -27,8 +30,8 @@ void TImageList::Draw(HDC dc, int x, int y, int index) const {
 
 TToolBar::TToolBar(TWinControl* parent, TImageList* images, int buttonWidth, int buttonHeight, bool showTips)
     : TWinControl(parent), FImages(images) {
-    CreateHandle(TOOLBARCLASSNAMEW,
-                 TBSTYLE_FLAT | CCS_NODIVIDER | CCS_NOPARENTALIGN | CCS_NORESIZE | (showTips ? TBSTYLE_TOOLTIPS : 0));
+    CreateHandle(TOOLBARCLASSNAMEW, TBSTYLE_FLAT | CCS_NODIVIDER | CCS_NOPARENTALIGN | CCS_NORESIZE |
+                                        (showTips ? TBSTYLE_TOOLTIPS : 0));
     ::SendMessageW(Handle(), TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     if (images) {
         ::SendMessageW(Handle(), TB_SETBITMAPSIZE, 0, MAKELPARAM(images->Width(), images->Height()));
@@ -58,7 +61,8 @@ int TToolBar::IndexOf(std::string_view name) const {
 
 void TToolBar::SetButtonEnabled(int index, bool enabled) {
     FButtons[static_cast<size_t>(index)].Enabled = enabled;
-    ::SendMessageW(Handle(), TB_ENABLEBUTTON, FButtons[static_cast<size_t>(index)].Command, MAKELPARAM(enabled, 0));
+    ::SendMessageW(Handle(), TB_ENABLEBUTTON, FButtons[static_cast<size_t>(index)].Command,
+                   MAKELPARAM(enabled, 0));
 }
 
 bool TToolBar::ButtonEnabled(int index) const {
@@ -66,7 +70,8 @@ bool TToolBar::ButtonEnabled(int index) const {
 }
 
 void TToolBar::SetDown(int index, bool down) {
-    ::SendMessageW(Handle(), TB_CHECKBUTTON, FButtons[static_cast<size_t>(index)].Command, MAKELPARAM(down, 0));
+    ::SendMessageW(Handle(), TB_CHECKBUTTON, FButtons[static_cast<size_t>(index)].Command,
+                   MAKELPARAM(down, 0));
 }
 
 bool TToolBar::Down(int index) const {

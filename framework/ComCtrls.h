@@ -27,13 +27,13 @@ private:
 
 struct TToolButton {
     std::string Name;
-    int ImageIndex = -1;   // -1: no picture
+    int ImageIndex = -1; // -1: no picture
     std::string Hint;
     bool Separator = false;
-    bool Check = false;    // a check (toggle) button
+    bool Check = false; // a check (toggle) button
     bool Enabled = true;
     TNotifyEvent OnClick;
-    UINT Command = 0;      // assigned by the tool bar
+    UINT Command = 0; // assigned by the tool bar
 };
 
 class TToolBar : public TWinControl {

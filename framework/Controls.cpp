@@ -2,13 +2,17 @@
 
 TControl::~TControl() = default;
 
-void TControl::SetParent(TControl* parent) { FParent = parent; }
+void TControl::SetParent(TControl* parent) {
+    FParent = parent;
+}
 
 void TControl::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
     FBounds = {left, top, left + width, top + height};
 }
 
-void TControl::SetVisible(bool v) { FVisible = v; }
+void TControl::SetVisible(bool v) {
+    FVisible = v;
+}
 
 std::string TControl::EffectiveHint() const {
     for (const TControl* c = this; c; c = c->Parent())

@@ -32,7 +32,8 @@ public:
 class TGraphicControl;
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
-using TMouseEvent = std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y)>;
+using TMouseEvent =
+    std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int32_t x, int32_t y)>;
 using TMouseMoveEvent = std::function<void(TObject* sender, TShiftState shift, int32_t x, int32_t y)>;
 
 class TControl : public TObject {
@@ -96,7 +97,7 @@ class TImage : public TGraphicControl {
 public:
     int32_t PictureIndex() const { return FPictureIndex; }
     bool FrameDrawn() const { return FFrameDrawn; }
-    void SetPicture(int32_t index);   // a fresh picture: no frame
+    void SetPicture(int32_t index); // a fresh picture: no frame
     void DrawFrame();
 
 private:

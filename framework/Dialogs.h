@@ -27,10 +27,12 @@ private:
 
 class TOpenDialog : public TFileDialog {
 public:
-    TOpenDialog(std::string filter, TFileDialogOptions options) : TFileDialog(false, std::move(filter), options) {}
+    TOpenDialog(std::string filter, TFileDialogOptions options)
+        : TFileDialog(false, std::move(filter), options) {}
 };
 
 class TSaveDialog : public TFileDialog {
 public:
-    TSaveDialog(std::string filter, TFileDialogOptions options) : TFileDialog(true, std::move(filter), options) {}
+    TSaveDialog(std::string filter, TFileDialogOptions options)
+        : TFileDialog(true, std::move(filter), options) {}
 };

@@ -18,7 +18,8 @@ bool Exception::InheritsFrom(std::string_view className) const noexcept {
 
 static std::string Demangle(const char* name) {
     int status = 0;
-    std::unique_ptr<char, decltype(&std::free)> d(abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> d(abi::__cxa_demangle(name, nullptr, nullptr, &status),
+                                                  &std::free);
     return status == 0 && d ? std::string(d.get()) : std::string(name);
 }
 
@@ -45,7 +46,15 @@ std::string ExceptionMessage(const std::exception_ptr& e) {
     }
 }
 
-void RaiseInOutError(const std::string& message) { throw EInOutError(message); }
-void RaiseFileCreateError(const std::string& message) { throw EFCreateError(message); }
-void RaiseFileOpenError(const std::string& message) { throw EFOpenError(message); }
-void RaiseConvertError(const std::string& message) { throw EConvertError(message); }
+void RaiseInOutError(const std::string& message) {
+    throw EInOutError(message);
+}
+void RaiseFileCreateError(const std::string& message) {
+    throw EFCreateError(message);
+}
+void RaiseFileOpenError(const std::string& message) {
+    throw EFOpenError(message);
+}
+void RaiseConvertError(const std::string& message) {
+    throw EConvertError(message);
+}

@@ -30,10 +30,10 @@ private:
     public:                                                                                                  \
         using Base::Base;                                                                                    \
         static const TClassInfo& StaticClassInfo() noexcept {                                                \
-            static const TClassInfo info{#Cls, &Base::StaticClassInfo()};                                   \
+            static const TClassInfo info{#Cls, &Base::StaticClassInfo()};                                    \
             return info;                                                                                     \
         }                                                                                                    \
-        const TClassInfo& ClassInfo() const noexcept override { return StaticClassInfo(); }                 \
+        const TClassInfo& ClassInfo() const noexcept override { return StaticClassInfo(); }                  \
     };
 
 ZE_EXCEPTION_CLASS(EAbort, Exception)

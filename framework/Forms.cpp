@@ -34,8 +34,10 @@ void TForm::Close() {
     bool canClose = true;
     if (OnCloseQuery) OnCloseQuery(this, canClose);
     if (!canClose) return;
-    if (Application().MainForm == this) Application().Terminate();
-    else Hide();
+    if (Application().MainForm == this)
+        Application().Terminate();
+    else
+        Hide();
 }
 
 void TForm::SetMenu(TMainMenu* menu) {
@@ -72,8 +74,10 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_MENUSELECT: {
         TMenuItem* item = (HIWORD(wParam) & MF_POPUP) ? nullptr : TMenuItem::FromCommand(LOWORD(wParam));
-        if (HIWORD(wParam) == 0xFFFF && lParam == 0) Application().SetHint("");
-        else Application().SetHint(item ? item->Hint : "");
+        if (HIWORD(wParam) == 0xFFFF && lParam == 0)
+            Application().SetHint("");
+        else
+            Application().SetHint(item ? item->Hint : "");
         break;
     }
     case WM_SIZE:
@@ -142,16 +146,22 @@ void TScrollBox::UpdateScrollRanges() {
         for (int bar = 0; bar < 2; ++bar) {
             if (!FEnabled[bar]) continue;
             FRange[bar] = extent[bar];
-            SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, std::max(extent[bar] - 1, 0),
-                          static_cast<UINT>(std::max(page[bar], 0)), 0, 0};
+            SCROLLINFO si{sizeof si,
+                          SIF_RANGE | SIF_PAGE | SIF_POS,
+                          0,
+                          std::max(extent[bar] - 1, 0),
+                          static_cast<UINT>(std::max(page[bar], 0)),
+                          0,
+                          0};
             int32_t maxPos = std::max(extent[bar] - page[bar], 0);
             int32_t pos = std::min(FPos[bar], maxPos);
             si.nPos = pos;
             // Setting unchanged values still makes the window recompute and repaint its frame,
             // which costs a full repaint of the content; stones moving on the canvas call this often.
             SCROLLINFO cur{sizeof cur, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
-            bool same = ::GetScrollInfo(Handle(), bar == 0 ? SB_HORZ : SB_VERT, &cur) && cur.nMin == si.nMin &&
-                        cur.nMax == si.nMax && cur.nPage == si.nPage && cur.nPos == si.nPos;
+            bool same = ::GetScrollInfo(Handle(), bar == 0 ? SB_HORZ : SB_VERT, &cur) &&
+                        cur.nMin == si.nMin && cur.nMax == si.nMax && cur.nPage == si.nPage &&
+                        cur.nPos == si.nPos;
             if (!same) ::SetScrollInfo(Handle(), bar == 0 ? SB_HORZ : SB_VERT, &si, TRUE);
             if (pos != FPos[bar]) {
                 FUpdating = false;
@@ -174,8 +184,10 @@ void TScrollBox::ScrollTo(int bar, int32_t pos) {
     FPos[bar] = pos;
     for (TWinControl* c : Children()) {
         const TRect& b = c->BoundsRect();
-        if (bar == 0) c->SetBounds(b.Left + delta, b.Top, b.Width(), b.Height());
-        else c->SetBounds(b.Left, b.Top + delta, b.Width(), b.Height());
+        if (bar == 0)
+            c->SetBounds(b.Left + delta, b.Top, b.Width(), b.Height());
+        else
+            c->SetBounds(b.Left, b.Top + delta, b.Width(), b.Height());
     }
     ::SetScrollPos(Handle(), bar == 0 ? SB_HORZ : SB_VERT, pos, TRUE);
 }
@@ -186,15 +198,30 @@ void TScrollBox::OnScroll(int bar, WORD code) {
     int32_t pos = FPos[bar];
     int32_t line = 16, page = static_cast<int32_t>(si.nPage);
     switch (code) {
-    case SB_LINELEFT: pos -= line; break;
-    case SB_LINERIGHT: pos += line; break;
-    case SB_PAGELEFT: pos -= page; break;
-    case SB_PAGERIGHT: pos += page; break;
+    case SB_LINELEFT:
+        pos -= line;
+        break;
+    case SB_LINERIGHT:
+        pos += line;
+        break;
+    case SB_PAGELEFT:
+        pos -= page;
+        break;
+    case SB_PAGERIGHT:
+        pos += page;
+        break;
     case SB_THUMBTRACK:
-    case SB_THUMBPOSITION: pos = si.nTrackPos; break;
-    case SB_LEFT: pos = 0; break;
-    case SB_RIGHT: pos = FRange[bar]; break;
-    default: return;
+    case SB_THUMBPOSITION:
+        pos = si.nTrackPos;
+        break;
+    case SB_LEFT:
+        pos = 0;
+        break;
+    case SB_RIGHT:
+        pos = FRange[bar];
+        break;
+    default:
+        return;
     }
     ScrollTo(bar, pos);
 }

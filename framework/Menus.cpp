@@ -30,29 +30,50 @@ std::wstring ShortCutToText(TShortCut sc) {
     if (sc & scAlt) text += L"Alt+";
     WORD key = sc & 0xFF;
     switch (key) {
-    case VK_UP: text += L"Nach-oben"; break;
-    case VK_DOWN: text += L"Nach-unten"; break;
-    case VK_LEFT: text += L"Nach-links"; break;
-    case VK_RIGHT: text += L"Nach-rechts"; break;
-    case VK_PRIOR: text += L"Bild auf"; break;
-    case VK_NEXT: text += L"Bild ab"; break;
-    case VK_DELETE: text += L"Entf"; break;
-    case VK_SPACE: text += L"Leer"; break;
+    case VK_UP:
+        text += L"Nach-oben";
+        break;
+    case VK_DOWN:
+        text += L"Nach-unten";
+        break;
+    case VK_LEFT:
+        text += L"Nach-links";
+        break;
+    case VK_RIGHT:
+        text += L"Nach-rechts";
+        break;
+    case VK_PRIOR:
+        text += L"Bild auf";
+        break;
+    case VK_NEXT:
+        text += L"Bild ab";
+        break;
+    case VK_DELETE:
+        text += L"Entf";
+        break;
+    case VK_SPACE:
+        text += L"Leer";
+        break;
     default:
-        if (key >= VK_F1 && key <= VK_F24) text += L"F" + std::to_wstring(key - VK_F1 + 1);
-        else text += static_cast<wchar_t>(key);
+        if (key >= VK_F1 && key <= VK_F24)
+            text += L"F" + std::to_wstring(key - VK_F1 + 1);
+        else
+            text += static_cast<wchar_t>(key);
         break;
     }
     return text;
 }
 
-TMenuItem::TMenuItem(TMenuItem* parent, std::string name, std::string caption, TShortCut shortCut, std::string hint)
+TMenuItem::TMenuItem(TMenuItem* parent, std::string name, std::string caption, TShortCut shortCut,
+                     std::string hint)
     : Name(std::move(name)), Caption(std::move(caption)), ShortCut(shortCut), Hint(std::move(hint)),
       FParent(parent), FCommand(NextCommand()) {
     CommandMap()[FCommand] = this;
 }
 
-TMenuItem::~TMenuItem() { CommandMap().erase(FCommand); }
+TMenuItem::~TMenuItem() {
+    CommandMap().erase(FCommand);
+}
 
 TMenuItem* TMenuItem::FromCommand(UINT command) {
     auto it = CommandMap().find(command);
@@ -60,11 +81,14 @@ TMenuItem* TMenuItem::FromCommand(UINT command) {
 }
 
 TMenuItem* TMenuItem::Add(std::string name, std::string caption, TShortCut shortCut, std::string hint) {
-    FItems.push_back(std::make_unique<TMenuItem>(this, std::move(name), std::move(caption), shortCut, std::move(hint)));
+    FItems.push_back(
+        std::make_unique<TMenuItem>(this, std::move(name), std::move(caption), shortCut, std::move(hint)));
     return FItems.back().get();
 }
 
-TMenuItem* TMenuItem::AddSeparator() { return Add({}, "-"); }
+TMenuItem* TMenuItem::AddSeparator() {
+    return Add({}, "-");
+}
 
 bool TMenuItem::EffectiveEnabled() const {
     for (const TMenuItem* i = this; i; i = i->FParent)
@@ -86,7 +110,9 @@ void TMenuItem::SetChecked(bool checked) {
     UpdateState();
 }
 
-void TMenuItem::SetVisible(bool visible) { FVisible = visible; }
+void TMenuItem::SetVisible(bool visible) {
+    FVisible = visible;
+}
 
 void TMenuItem::UpdateState() {
     if (!FOwnerMenu) return;

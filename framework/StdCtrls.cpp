@@ -21,7 +21,9 @@ TEdit::TEdit(TWinControl* parent, bool readOnly, bool multiLine) : TWinControl(p
     CreateHandle(L"EDIT", style, WS_EX_CLIENTEDGE);
 }
 
-void TEdit::SetMaxLength(int n) { ::SendMessageW(Handle(), EM_SETLIMITTEXT, static_cast<WPARAM>(n), 0); }
+void TEdit::SetMaxLength(int n) {
+    ::SendMessageW(Handle(), EM_SETLIMITTEXT, static_cast<WPARAM>(n), 0);
+}
 
 LRESULT TEdit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
@@ -69,7 +71,9 @@ bool TEdit::HandleCommand(WPARAM wParam) {
     return false;
 }
 
-bool TButtonControl::Checked() const { return ::SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool TButtonControl::Checked() const {
+    return ::SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 
 void TButtonControl::SetChecked(bool checked) {
     ::SendMessageW(Handle(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -88,14 +92,16 @@ bool TButtonControl::HandleCommand(WPARAM wParam) {
 }
 
 TButton::TButton(TWinControl* parent, std::string_view caption, bool isDefault) : TButtonControl(parent) {
-    CreateHandle(L"BUTTON", WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0, Widen(caption).c_str());
+    CreateHandle(L"BUTTON", WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0,
+                 Widen(caption).c_str());
 }
 
 TCheckBox::TCheckBox(TWinControl* parent, std::string_view caption) : TButtonControl(parent) {
     CreateHandle(L"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0, Widen(caption).c_str());
 }
 
-TRadioButton::TRadioButton(TWinControl* parent, std::string_view caption, bool firstInGroup) : TButtonControl(parent) {
+TRadioButton::TRadioButton(TWinControl* parent, std::string_view caption, bool firstInGroup)
+    : TButtonControl(parent) {
     CreateHandle(L"BUTTON", WS_TABSTOP | BS_AUTORADIOBUTTON | (firstInGroup ? WS_GROUP : 0), 0,
                  Widen(caption).c_str());
 }
@@ -130,9 +136,15 @@ void TComboBox::AddItem(std::string_view text) {
     ::SendMessageW(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
 }
 
-int TComboBox::ItemIndex() const { return static_cast<int>(::SendMessageW(Handle(), CB_GETCURSEL, 0, 0)); }
-void TComboBox::SetItemIndex(int index) { ::SendMessageW(Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
-int TComboBox::Count() const { return static_cast<int>(::SendMessageW(Handle(), CB_GETCOUNT, 0, 0)); }
+int TComboBox::ItemIndex() const {
+    return static_cast<int>(::SendMessageW(Handle(), CB_GETCURSEL, 0, 0));
+}
+void TComboBox::SetItemIndex(int index) {
+    ::SendMessageW(Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+int TComboBox::Count() const {
+    return static_cast<int>(::SendMessageW(Handle(), CB_GETCOUNT, 0, 0));
+}
 
 bool TComboBox::HandleCommand(WPARAM wParam) {
     if (HIWORD(wParam) == CBN_SELCHANGE && OnChange) {

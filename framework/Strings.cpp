@@ -81,7 +81,8 @@ std::string ExtractFileName(std::string_view path) {
 
 std::optional<int32_t> TryStrToInt(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     int base = 10;
@@ -98,10 +99,14 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
     for (; i < text.size(); ++i) {
         char c = text[i];
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
         v = v * base + d;
         if (v > int64_t{0x80000000}) return std::nullopt;
     }
@@ -110,4 +115,6 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
     return static_cast<int32_t>(v);
 }
 
-std::string IntToStr(int64_t v) { return std::to_string(v); }
+std::string IntToStr(int64_t v) {
+    return std::to_string(v);
+}

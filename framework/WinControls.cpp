@@ -30,8 +30,9 @@ HFONT DefaultFont() {
     static HFONT font = [] {
         TWindowDC dc(nullptr);
         int height = -::MulDiv(8, ::GetDeviceCaps(dc.Get(), LOGPIXELSY), 72);
-        return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+        return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
     }();
     return font;
 }
@@ -120,7 +121,9 @@ void TWinControl::SetVisible(bool visible) {
     if (ParentWin()) ParentWin()->Realign();
 }
 
-bool TWinControl::Enabled() const { return FHandle && ::IsWindowEnabled(FHandle); }
+bool TWinControl::Enabled() const {
+    return FHandle && ::IsWindowEnabled(FHandle);
+}
 void TWinControl::SetEnabled(bool enabled) {
     if (FHandle) ::EnableWindow(FHandle, enabled);
 }
@@ -146,7 +149,9 @@ void TWinControl::SetFocus() {
     if (FHandle) ::SetFocus(FHandle);
 }
 
-bool TWinControl::Focused() const { return FHandle && ::GetFocus() == FHandle; }
+bool TWinControl::Focused() const {
+    return FHandle && ::GetFocus() == FHandle;
+}
 
 void TWinControl::SetFont(HFONT font) {
     if (FHandle) ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -205,18 +210,21 @@ void TWinControl::MouseEvent(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_MBUTTONDOWN:
         if (OnMouseDown) {
             ::SetCapture(FHandle);
-            OnMouseDown(this, msg == WM_LBUTTONDOWN   ? TMouseButton::mbLeft
-                              : msg == WM_RBUTTONDOWN ? TMouseButton::mbRight
-                                                      : TMouseButton::mbMiddle,
+            OnMouseDown(this,
+                        msg == WM_LBUTTONDOWN   ? TMouseButton::mbLeft
+                        : msg == WM_RBUTTONDOWN ? TMouseButton::mbRight
+                                                : TMouseButton::mbMiddle,
                         shift, x, y);
         }
         break;
     default:
         if (OnMouseUp) {
-            if (::GetCapture() == FHandle && !(wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON))) ::ReleaseCapture();
-            OnMouseUp(this, msg == WM_LBUTTONUP   ? TMouseButton::mbLeft
-                            : msg == WM_RBUTTONUP ? TMouseButton::mbRight
-                                                  : TMouseButton::mbMiddle,
+            if (::GetCapture() == FHandle && !(wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)))
+                ::ReleaseCapture();
+            OnMouseUp(this,
+                      msg == WM_LBUTTONUP   ? TMouseButton::mbLeft
+                      : msg == WM_RBUTTONUP ? TMouseButton::mbRight
+                                            : TMouseButton::mbMiddle,
                       shift, x, y);
         }
         break;
@@ -233,7 +241,8 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_COMMAND:
         if (lParam) {
-            if (TWinControl* c = FromHandle(reinterpret_cast<HWND>(lParam)); c && c->HandleCommand(wParam)) return 0;
+            if (TWinControl* c = FromHandle(reinterpret_cast<HWND>(lParam)); c && c->HandleCommand(wParam))
+                return 0;
         }
         break;
     case WM_NOTIFY: {

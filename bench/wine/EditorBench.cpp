@@ -120,12 +120,17 @@ int main() {
     pmc.cb = sizeof pmc;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
     std::printf("stones: %zu\n", form->Level.Stones.size());
-    std::printf("open + first paint: median %.1f ms (min %.1f ms)\n", Median(open), *std::min_element(open.begin(), open.end()));
-    std::printf("save: median %.1f ms (min %.1f ms)\n", Median(save), *std::min_element(save.begin(), save.end()));
+    std::printf("open + first paint: median %.1f ms (min %.1f ms)\n", Median(open),
+                *std::min_element(open.begin(), open.end()));
+    std::printf("save: median %.1f ms (min %.1f ms)\n", Median(save),
+                *std::min_element(save.begin(), save.end()));
     std::printf("clear (New): median %.1f ms\n", Median(clear));
-    std::printf("selection click: median %.2f ms (max %.2f ms)\n", Median(click), *std::max_element(click.begin(), click.end()));
-    std::printf("drag step: median %.2f ms (max %.2f ms)\n", Median(drag), *std::max_element(drag.begin(), drag.end()));
-    std::printf("peak working set: %.1f MB\n", static_cast<double>(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0));
+    std::printf("selection click: median %.2f ms (max %.2f ms)\n", Median(click),
+                *std::max_element(click.begin(), click.end()));
+    std::printf("drag step: median %.2f ms (max %.2f ms)\n", Median(drag),
+                *std::max_element(drag.begin(), drag.end()));
+    std::printf("peak working set: %.1f MB\n",
+                static_cast<double>(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0));
     form->Level.Saved = true;
     form.reset();
     ::DeleteFileW(path.c_str());

@@ -35,7 +35,8 @@ TEST_F(EditCommandsTest, DeleteWithoutACurrentStoneChangesNothing) {
 }
 
 TEST_F(EditCommandsTest, DeleteRemovesTheStoneAndLeavesTargetsAsTheyWere) {
-    for (int i = 0; i < 5; ++i) AddStone(i == 0 ? 6 : 9, i, 0);
+    for (int i = 0; i < 5; ++i)
+        AddStone(i == 0 ? 6 : 9, i, 0);
     Form->Level.Stones[0]->SchalterTarget = 3;
     TLevelStone* third = Form->Level.Stones[3];
     ClickCell(2, 0);
@@ -101,9 +102,10 @@ TEST_F(EditCommandsTest, TypeStepsSkipTheSwitchTypesAndStopAtTheEnds) {
         int32_t From;
         TMenuItem* Step;
         int32_t To;
-    } cases[] = {{5, Form->StoneNrPlusMenu, 8},   {17, Form->StoneNrPlusMenu, 17}, {8, Form->StoneNrMinusMenu, 5},
-                 {0, Form->StoneNrMinusMenu, 0},  {13, Form->StoneNrPlusMenu, 14}, {15, Form->StoneNrMinusMenu, 14},
-                 {6, Form->StoneNrPlusMenu, 8},   {7, Form->StoneNrMinusMenu, 5},  {6, Form->StoneNrMinusMenu, 5}};
+    } cases[] = {
+        {5, Form->StoneNrPlusMenu, 8},  {17, Form->StoneNrPlusMenu, 17}, {8, Form->StoneNrMinusMenu, 5},
+        {0, Form->StoneNrMinusMenu, 0}, {13, Form->StoneNrPlusMenu, 14}, {15, Form->StoneNrMinusMenu, 14},
+        {6, Form->StoneNrPlusMenu, 8},  {7, Form->StoneNrMinusMenu, 5},  {6, Form->StoneNrMinusMenu, 5}};
     for (const auto& c : cases) {
         s->SetStoneNr(c.From);
         Command(c.Step);

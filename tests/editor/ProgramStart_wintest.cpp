@@ -8,7 +8,8 @@ using ProgramStartTest = TMainWindowFixture;
 
 TEST_F(ProgramStartTest, OpensTheFileWithoutADialog) {
     TTempDir dir;
-    WriteFileBytes(dir.File(L"start.lvl"), {0x01, 0x30, 0x2C, 0x20, 0x20, 0x02, 0x2F, 0x2B, 0x2C, 0x03, 0x0D, 0x0A});
+    WriteFileBytes(dir.File(L"start.lvl"),
+                   {0x01, 0x30, 0x2C, 0x20, 0x20, 0x02, 0x2F, 0x2B, 0x2C, 0x03, 0x0D, 0x0A});
     TDialogAnswerer none({});
     EXPECT_TRUE(OpenFileFromCommandLine(*Form, Narrow(dir.File(L"start.lvl"))));
     EXPECT_EQ(none.Answered(), 0u);
@@ -24,7 +25,8 @@ TEST_F(ProgramStartTest, AFileThatCannotBeReadIsReportedAndANewLevelBegins) {
         TDialogAnswerer answer({ScreenshotAndPress("command-line-file-missing", IDOK)});
         EXPECT_FALSE(OpenFileFromCommandLine(*Form, missing));
         ASSERT_EQ(answer.Texts().size(), 1u);
-        EXPECT_EQ(answer.Texts()[0].rfind(L"Die Leveldatei '" + Widen(missing) + L"' kann nicht geöffnet werden.", 0),
+        EXPECT_EQ(answer.Texts()[0].rfind(
+                      L"Die Leveldatei '" + Widen(missing) + L"' kann nicht geöffnet werden.", 0),
                   0u);
     }
     EXPECT_EQ(Form->Caption(), "Unbenannt.lvl - LevelEditor");

@@ -20,20 +20,24 @@ TEST_F(MainWindowTest, StartsMaximizedWithAnEmptyUntitledLevel) {
     EXPECT_TRUE(Form->Level.Stones.empty());
     EXPECT_EQ(Form->Level.FileName, "Unbenannt.lvl");
     EXPECT_TRUE(Form->MouseBar->Down(0));
-    for (int i = 0; i < Form->StoneBar->ButtonCount(); ++i) EXPECT_FALSE(Form->StoneBar->Down(i));
+    for (int i = 0; i < Form->StoneBar->ButtonCount(); ++i)
+        EXPECT_FALSE(Form->StoneBar->Down(i));
     EXPECT_EQ(Form->StoneBar->ButtonCount(), 13);
     EXPECT_EQ(Form->StoneBar->Button(0).Name, "Stone1");
     EXPECT_EQ(Form->StoneBar->Button(12).Name, "Stone17");
-    for (TWinControl* c : {static_cast<TWinControl*>(Form->PX.get()), static_cast<TWinControl*>(Form->PY.get()),
-                           static_cast<TWinControl*>(Form->PNr.get()), static_cast<TWinControl*>(Form->PVisible.get())})
+    for (TWinControl* c :
+         {static_cast<TWinControl*>(Form->PX.get()), static_cast<TWinControl*>(Form->PY.get()),
+          static_cast<TWinControl*>(Form->PNr.get()), static_cast<TWinControl*>(Form->PVisible.get())})
         EXPECT_FALSE(c->Enabled());
     // The never-enabled entries and their buttons; the hidden "Datei schließen" is not in the menu.
     for (TMenuItem* m : {Form->UndoMenu, Form->CutMenu, Form->CopyMenu, Form->PasteMenu, Form->RecicleMenu}) {
-        EXPECT_EQ(::GetMenuState(::GetMenu(Form->Handle()), m->Command(), MF_BYCOMMAND) & MF_GRAYED, UINT(MF_GRAYED));
+        EXPECT_EQ(::GetMenuState(::GetMenu(Form->Handle()), m->Command(), MF_BYCOMMAND) & MF_GRAYED,
+                  UINT(MF_GRAYED));
     }
     EXPECT_FALSE(Form->ToolBar->ButtonEnabled(Form->ToolBar->IndexOf("UndoBtn")));
     EXPECT_TRUE(Form->ToolBar->ButtonEnabled(Form->ToolBar->IndexOf("DeleteBtn")));
-    EXPECT_EQ(::GetMenuState(::GetMenu(Form->Handle()), Form->CloseFileMenu->Command(), MF_BYCOMMAND), UINT(-1));
+    EXPECT_EQ(::GetMenuState(::GetMenu(Form->Handle()), Form->CloseFileMenu->Command(), MF_BYCOMMAND),
+              UINT(-1));
     EXPECT_EQ(Form->PosBar->Width(), 138);
     EXPECT_EQ(Form->LeftPanel->Width(), 144);
     EXPECT_EQ(Form->StoneBarPnl->Height(), 80);
@@ -67,9 +71,9 @@ TEST_F(MainWindowTest, SaveOnANewLevelGoesThroughTheDialogAndAppendsTheExtension
 
 TEST_F(MainWindowTest, OpenReadsTheChosenFileAndShowsItsStones) {
     TTempDir dir;
-    const std::vector<uint8_t> example = {0x01, 0x30, 0x2C, 0x21, 0x2A, 0x02, 0x23, 0x25, 0x21, 0x65, 0x23,
-                                          0x27, 0x64, 0x20, 0x20, 0x24, 0x22, 0x25, 0x22, 0x21, 0x20, 0x20,
-                                          0x20, 0x23, 0x2F, 0x2B, 0x2C, 0x03, 0x0D, 0x0A};
+    const std::vector<uint8_t> example = {0x01, 0x30, 0x2C, 0x21, 0x2A, 0x02, 0x23, 0x25, 0x21, 0x65,
+                                          0x23, 0x27, 0x64, 0x20, 0x20, 0x24, 0x22, 0x25, 0x22, 0x21,
+                                          0x20, 0x20, 0x20, 0x23, 0x2F, 0x2B, 0x2C, 0x03, 0x0D, 0x0A};
     WriteFileBytes(dir.File(L"example.lvl"), example);
     {
         TDialogAnswerer answer({EnterFileName(dir.File(L"example.lvl"))});
@@ -262,7 +266,8 @@ TEST_F(MainWindowTest, ShortcutsActWindowWideAndDisabledOnesAreEaten) {
 TEST_F(MainWindowTest, ScreenshotOfALevelWithEveryStoneType) {
     Form->Level.LevelWidth = 18;
     Form->ResizeCanvas();
-    for (int nr = 0; nr <= 17; ++nr) AddStone(nr, nr, nr % 2 == 0 ? 1 : 2);
+    for (int nr = 0; nr <= 17; ++nr)
+        AddStone(nr, nr, nr % 2 == 0 ? 1 : 2);
     AddStone(5, 4, 5)->Select();
     Form->RefreshCanvas();
     ::UpdateWindow(Form->Handle());
