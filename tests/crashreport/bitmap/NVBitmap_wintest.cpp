@@ -39,6 +39,9 @@ HWND SolidWindow(int x, int y, int w, int h, uint32_t colour) {
         WNDCLASSW wc{};
         wc.lpfnWndProc = SolidWndProc;
         wc.hInstance = ::GetModuleHandleW(nullptr);
+        // A pointer of its own: without one the window hides the pointer as soon as the mouse move
+        // reaches it, and what a capture shows would depend on when that happens.
+        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
         wc.lpszClassName = L"ZeSolidColourWnd";
         ::RegisterClassW(&wc);
         registered = true;
