@@ -11,6 +11,7 @@ scripts/setup.sh
 source scripts/wine-env.sh
 archs=(win64)
 if reason=$(ze_can_run_32bit); then archs=(win32 win64); else echo "soak: 32-bit runs skipped: $reason"; fi
+if [ -n "${ZE_SOAK_ARCHS:-}" ]; then read -r -a archs <<<"$ZE_SOAK_ARCHS"; fi # e.g. ZE_SOAK_ARCHS=win64
 
 out=build/soak
 rm -rf "$out"
@@ -40,7 +41,8 @@ for arch in "${archs[@]}"; do
   ze_wineserver_stop
   echo "== $arch: $passed of $runs runs passed"
   # Per test: failures ("[  FAILED  ] Suite.Test (12 ms)") and hangs (named by the watchdog).
-  cat "$out/$arch"-*.log 2>/dev/null |
-    sed -n -e 's/^\[  FAILED  \] \([^ ]*\) (.*/failed \1/p' -e 's/^watchdog: \([^ ]*\) has made no progress.*/hung \1/p' |
-    sort | uniq -c | awk '{ printf "   %3d x %-6s %s\n", $1, $2, $3 }'
+  logs=("$out/$arch"-*.log)
+  [ -e "${logs[0]}" ] || continue
+  sed -n -e 's/^\[  FAILED  \] \([^ ]*\) (.*/failed \1/p' -e 's/^watchdog: \([^ ]*\) has made no progress.*/hung \1/p' \
+    "${logs[@]}" | sort | uniq -c | awk '{ printf "   %3d x %-6s %s\n", $1, $2, $3 }'
 done
