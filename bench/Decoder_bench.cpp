@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/capture/Decoder.h"
-#include "crashreport/capture/Disassembler.h"
+#include "crashreport/x86/Decoder.h"
+#include "crashreport/x86/Disassembler.h"
 
 #if __has_include(<capstone/capstone.h>)
 #include <capstone/capstone.h>
@@ -105,7 +105,7 @@ BENCHMARK(BM_Ours_LengthAndTarget)->Unit(benchmark::kMillisecond);
 void BM_Ours_Text(benchmark::State& state) {
     if (Code().empty()) return state.SkipWithError("Wine's i386 DLLs not installed");
     size_t count = 0;
-    char text[kX86TextMax];
+    char text[X86TextMax];
     for (auto _ : state) {
         count = 0;
         size_t chars = 0;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/capture/Decoder.h"
-#include "crashreport/capture/Disassembler.h"
-#include "crashreport/capture/FunctionAnalysis.h"
+#include "crashreport/x86/Decoder.h"
+#include "crashreport/x86/Disassembler.h"
+#include "crashreport/x86/FunctionListing.h"
 
 namespace {
 
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
 
     static char outBuffer[1 << 16];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
-    char text[kX86TextMax];
+    char text[X86TextMax];
     for (const TCodeRange& r : image.Code) {
         const uint8_t* p = image.Bytes.data() + (r.Begin - image.Base);
         for (uint32_t a = r.Begin; a < r.End;) {

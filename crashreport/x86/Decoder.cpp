@@ -1,9 +1,9 @@
-#include "crashreport/capture/Decoder.h"
+#include "crashreport/x86/Decoder.h"
 
 #include <cstring>
 
-#include "crashreport/capture/DecoderTables.h"
-#include "crashreport/capture/X86Tables.inc"
+#include "crashreport/x86/DecoderTables.h"
+#include "crashreport/x86/X86Tables.inc"
 
 using namespace ze::x86tables;
 
@@ -39,7 +39,7 @@ constexpr TPrefixInfo MakePrefixInfo() {
     const uint8_t segs[] = {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65};
     for (int i = 0; i < 6; ++i) {
         info.Kind[segs[i]] = PfxSeg;
-        info.Segment[segs[i]] = uint8_t(kX86SegEs + i);
+        info.Segment[segs[i]] = uint8_t(X86SegEs + i);
     }
     info.Kind[0x66] = PfxOpSize;
     info.Kind[0x67] = PfxAdSize;
@@ -49,7 +49,7 @@ constexpr TPrefixInfo MakePrefixInfo() {
     return info;
 }
 
-constexpr TPrefixInfo kPrefix = MakePrefixInfo();
+constexpr TPrefixInfo Prefix = MakePrefixInfo();
 
 bool HasOperand(const TLeaf& leaf, uint8_t op) {
     return leaf.Operands[0] == op || leaf.Operands[1] == op || leaf.Operands[2] == op;
@@ -64,7 +64,7 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
     out.Address = address;
     out.Length = 1;
     out.Next = address + 1;
-    if (available > kX86MaxLength) available = kX86MaxLength;
+    if (available > X86MaxLength) available = X86MaxLength;
     if (available == 0) return false;
 
     size_t pos = 0;
@@ -73,21 +73,21 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
     for (;;) {
         if (pos >= available) return false;
         b = code[pos];
-        const uint8_t kind = kPrefix.Kind[b];
+        const uint8_t kind = Prefix.Kind[b];
         if (kind == PfxNone) break;
         ++pos;
         switch (kind) {
         case PfxSeg:
-            out.Segment = kPrefix.Segment[b];
+            out.Segment = Prefix.Segment[b];
             break;
         case PfxOpSize:
-            out.Prefixes |= kX86PrefixOpSize;
+            out.Prefixes |= X86PrefixOpSize;
             break;
         case PfxAdSize:
-            out.Prefixes |= kX86PrefixAdSize;
+            out.Prefixes |= X86PrefixAdSize;
             break;
         case PfxLock:
-            out.Prefixes |= kX86PrefixLock;
+            out.Prefixes |= X86PrefixLock;
             break;
         default:
             lastRep = b;
@@ -108,7 +108,7 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
         }
     }
     out.Opcode = uint16_t(map * 0x100 + op);
-    if (kHasModRM[map][op]) {
+    if (ModRMFollows[map][op]) {
         if (pos >= available) return false;
         out.ModRM = code[pos++];
         out.HasModRM = true;
@@ -118,8 +118,8 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
     // Walk the opcode's decision tree. A mandatory prefix whose branch has no entry falls back to
     // the prefix-less form (the prefix then keeps its ordinary meaning).
     int mandatory = 0;
-    bool opSize16 = (out.Prefixes & kX86PrefixOpSize) != 0;
-    TNode node = kRoots[map][op];
+    bool opSize16 = (out.Prefixes & X86PrefixOpSize) != 0;
+    TNode node = Roots[map][op];
     TNode fallback{NodeEmpty, 0};
     for (;;) {
         switch (node.Kind) {
@@ -130,7 +130,7 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
             node = fallback;
             fallback = TNode{NodeEmpty, 0};
             mandatory = 0;
-            opSize16 = (out.Prefixes & kX86PrefixOpSize) != 0;
+            opSize16 = (out.Prefixes & X86PrefixOpSize) != 0;
             continue;
         case NodePrefix: {
             int slot = 0;
@@ -138,46 +138,46 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
                 slot = 2;
             else if (lastRep == 0xF2)
                 slot = 3;
-            else if (out.Prefixes & kX86PrefixOpSize)
+            else if (out.Prefixes & X86PrefixOpSize)
                 slot = 1;
-            if (slot) fallback = kChildren[node.Index];
+            if (slot) fallback = ChildNodes[node.Index];
             mandatory = slot;
             if (slot == 1) opSize16 = false;
-            node = kChildren[node.Index + slot];
+            node = ChildNodes[node.Index + slot];
             continue;
         }
         case NodeMod:
-            node = kChildren[node.Index + (mod == 3)];
+            node = ChildNodes[node.Index + (mod == 3)];
             continue;
         case NodeReg:
-            node = kChildren[node.Index + reg];
+            node = ChildNodes[node.Index + reg];
             continue;
         case NodeRm:
-            node = kChildren[node.Index + rm];
+            node = ChildNodes[node.Index + rm];
             continue;
         case NodeOpSize:
-            node = kChildren[node.Index + (opSize16 ? 0 : 1)];
+            node = ChildNodes[node.Index + (opSize16 ? 0 : 1)];
             continue;
         case NodeAdSize:
-            node = kChildren[node.Index + ((out.Prefixes & kX86PrefixAdSize) ? 0 : 1)];
+            node = ChildNodes[node.Index + ((out.Prefixes & X86PrefixAdSize) ? 0 : 1)];
             continue;
         default:
             return false;
         }
         break;
     }
-    const TLeaf& leaf = kLeaves[node.Index];
+    const TLeaf& leaf = Leaves[node.Index];
     out.Leaf = node.Index;
     out.OpSize16 = opSize16;
-    out.AdSize16 = (out.Prefixes & kX86PrefixAdSize) != 0;
-    if (mandatory == 1) out.Prefixes &= uint8_t(~kX86PrefixOpSize);
+    out.AdSize16 = (out.Prefixes & X86PrefixAdSize) != 0;
+    if (mandatory == 1) out.Prefixes &= uint8_t(~X86PrefixOpSize);
     if (mandatory < 2) {
-        if (lastRep == 0xF3) out.Prefixes |= kX86PrefixRep;
-        if (lastRep == 0xF2) out.Prefixes |= kX86PrefixRepne;
+        if (lastRep == 0xF3) out.Prefixes |= X86PrefixRep;
+        if (lastRep == 0xF2) out.Prefixes |= X86PrefixRepne;
     }
 
     // Addressing bytes.
-    if (out.HasModRM && mod != 3 && !(leaf.Flags & kFlagForcereg)) {
+    if (out.HasModRM && mod != 3 && !(leaf.Flags & FlagForcereg)) {
         if (!out.AdSize16) {
             if (rm == 4) {
                 if (pos >= available) return false;
@@ -252,15 +252,15 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
             out.Imm2Size = uint8_t(size);
         }
     }
-    if (pos > kX86MaxLength) return false;
+    if (pos > X86MaxLength) return false;
 
     out.Length = uint8_t(pos);
     out.Next = address + uint32_t(pos);
     out.Valid = true;
-    out.IsCall = (leaf.Flags & kFlagCall) != 0;
-    out.IsConditional = (leaf.Flags & kFlagJcc) != 0;
-    out.IsJump = (leaf.Flags & (kFlagJmp | kFlagJcc)) != 0;
-    out.IsReturn = (leaf.Flags & kFlagRet) != 0;
+    out.IsCall = (leaf.Flags & FlagCall) != 0;
+    out.IsConditional = (leaf.Flags & FlagJcc) != 0;
+    out.IsJump = (leaf.Flags & (FlagJmp | FlagJcc)) != 0;
+    out.IsReturn = (leaf.Flags & FlagRet) != 0;
     if ((out.IsCall || out.IsJump) && (HasOperand(leaf, OpJb) || HasOperand(leaf, OpJz))) {
         out.HasTarget = true;
         out.TargetSize = out.ImmSize;
@@ -270,7 +270,7 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
         out.Target = out.Next + uint32_t(rel);
         if (out.ImmSize == 2) out.Target &= 0xFFFF;
     } else if ((out.IsCall || out.IsJump) && out.HasModRM && mod == 0 && rm == 5 && !out.AdSize16 &&
-               out.Segment != kX86SegFs && out.Segment != kX86SegGs) {
+               out.Segment != X86SegFs && out.Segment != X86SegGs) {
         out.HasPointer = true;
         out.PointerAddress = uint32_t(out.Disp);
         out.TargetSize = 4;
@@ -283,8 +283,8 @@ bool DecodeBytes(const uint8_t* code, size_t available, uint32_t address, TX86In
 bool DecodeX86(const uint8_t* code, size_t available, uint32_t address, TX86Instruction& out) {
     const bool valid = DecodeBytes(code, available, address, out);
     // The bytes of the instruction, or the one byte a "db" line shows (bytes after them may follow).
-    if (available >= kX86MaxLength)
-        std::memcpy(out.Bytes, code, kX86MaxLength); // fixed size: two moves
+    if (available >= X86MaxLength)
+        std::memcpy(out.Bytes, code, X86MaxLength); // fixed size: two moves
     else if (available)
         std::memcpy(out.Bytes, code, valid ? out.Length : 1);
     return valid;
@@ -297,14 +297,14 @@ bool DecodeX86(const IMemoryReader& memory, uint32_t address, TX86Instruction& o
         ok = DecodeX86(view, available, address, out);
     } else {
         // Near the end of readable memory fewer than 15 bytes may be there.
-        uint8_t buffer[kX86MaxLength];
-        available = kX86MaxLength;
+        uint8_t buffer[X86MaxLength];
+        available = X86MaxLength;
         while (available > 0 && !memory.Read(address, buffer, available)) {
             available = available > 4 ? 4 : available - 1;
         }
         // A 4-byte probe succeeded: take what can be had byte by byte.
         if (available == 4) {
-            while (available < kX86MaxLength &&
+            while (available < X86MaxLength &&
                    memory.Read(address + uint32_t(available), buffer + available, 1))
                 ++available;
         }
@@ -322,5 +322,5 @@ bool DecodeX86(const IMemoryReader& memory, uint32_t address, TX86Instruction& o
 
 const char* X86Mnemonic(const TX86Instruction& ins) {
     if (!ins.Valid) return "db";
-    return kMnemonics + kLeaves[ins.Leaf].Mnemonic;
+    return Mnemonics + Leaves[ins.Leaf].Mnemonic;
 }

@@ -4,20 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crashreport/capture/MemoryReader.h"
+#include "crashreport/base/MemoryReader.h"
 
 enum : uint8_t {
-    kX86PrefixLock = 1,
-    kX86PrefixRep = 2,   // F3, when not used as a mandatory prefix
-    kX86PrefixRepne = 4, // F2, likewise
-    kX86PrefixOpSize = 8,
-    kX86PrefixAdSize = 16,
+    X86PrefixLock = 1,
+    X86PrefixRep = 2,   // F3, when not used as a mandatory prefix
+    X86PrefixRepne = 4, // F2, likewise
+    X86PrefixOpSize = 8,
+    X86PrefixAdSize = 16,
 };
 
 // Segment override register numbers (0 = none): es, cs, ss, ds, fs, gs are 1..6.
-enum : uint8_t { kX86SegNone, kX86SegEs, kX86SegCs, kX86SegSs, kX86SegDs, kX86SegFs, kX86SegGs };
+enum : uint8_t { X86SegNone, X86SegEs, X86SegCs, X86SegSs, X86SegDs, X86SegFs, X86SegGs };
 
-constexpr size_t kX86MaxLength = 15;
+constexpr size_t X86MaxLength = 15;
 
 struct TX86Instruction {
     uint32_t Address = 0;
@@ -30,8 +30,8 @@ struct TX86Instruction {
     bool HasModRM = false;
     uint8_t Sib = 0;
     bool HasSib = false;
-    uint8_t Prefixes = 0; // kX86Prefix*
-    uint8_t Segment = 0;  // kX86Seg*
+    uint8_t Prefixes = 0; // X86Prefix*
+    uint8_t Segment = 0;  // X86Seg*
     bool OpSize16 = false;
     bool AdSize16 = false;
 
@@ -55,8 +55,8 @@ struct TX86Instruction {
     uint8_t ImmSize = 0;
     uint32_t Imm2 = 0; // second immediate (enter) or the segment of a far pointer
     uint8_t Imm2Size = 0;
-    uint16_t Leaf = 0;                 // index into the generated leaf table
-    uint8_t Bytes[kX86MaxLength] = {}; // from the instruction's first byte; Length of them are its own
+    uint16_t Leaf = 0;                // index into the generated leaf table
+    uint8_t Bytes[X86MaxLength] = {}; // from the instruction's first byte; Length of them are its own
 };
 
 // Decodes the instruction in code[0..available) located at address. Never reads beyond available.

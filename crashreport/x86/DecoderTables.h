@@ -20,21 +20,21 @@ enum ENodeKind : uint8_t {
 enum EImmKind : uint8_t { ImmNone, ImmByte, ImmWord, ImmOpSize, ImmFarPtr, ImmMoffs };
 
 enum : uint8_t {
-    kFlagCall = 1,
-    kFlagJmp = 2,
-    kFlagJcc = 4,
-    kFlagRet = 8,
-    kFlagStr = 16,
-    kFlagForcereg = 32,
+    FlagCall = 1,
+    FlagJmp = 2,
+    FlagJcc = 4,
+    FlagRet = 8,
+    FlagStr = 16,
+    FlagForcereg = 32,
 };
 
 struct TNode {
     uint8_t Kind;
-    uint16_t Index; // leaf index, or first of the children in kChildren
+    uint16_t Index; // leaf index, or first of the children in ChildNodes
 };
 
 struct TLeaf {
-    uint16_t Mnemonic; // offset into kMnemonics
+    uint16_t Mnemonic; // offset into Mnemonics
     uint8_t Operands[3];
     uint8_t Imm1, Imm2;
     uint8_t Flags;

@@ -1,17 +1,17 @@
-#include "crashreport/capture/Disassembler.h"
+#include "crashreport/x86/Disassembler.h"
 
-#include "crashreport/capture/DecoderTables.h"
-#include "crashreport/capture/X86Tables.inc"
+#include "crashreport/x86/DecoderTables.h"
+#include "crashreport/x86/X86Tables.inc"
 
 using namespace ze::x86tables;
 
 namespace {
 
-const char* const kReg8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
-const char* const kReg16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
-const char* const kReg32[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
-const char* const kSeg[8] = {"es", "cs", "ss", "ds", "fs", "gs", "?", "?"};
-const char* const kMem16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
+const char* const Reg8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+const char* const Reg16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+const char* const Reg32[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+const char* const Seg[8] = {"es", "cs", "ss", "ds", "fs", "gs", "?", "?"};
+const char* const Mem16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
 
 // Bounded writer; everything past the end is dropped.
 struct TWriter {
@@ -49,7 +49,7 @@ struct TWriter {
 };
 
 enum ESize : uint8_t { SizeNone, SizeByte, SizeWord, SizeDword, SizeQword, SizeTbyte, SizeXmm, SizeFword };
-const char* const kSizeNames[] = {"", "byte", "word", "dword", "qword", "tbyte", "xmmword", "fword"};
+const char* const SizeNames[] = {"", "byte", "word", "dword", "qword", "tbyte", "xmmword", "fword"};
 
 ESize MemorySize(uint8_t op, bool opSize16) {
     switch (op) {
@@ -126,13 +126,13 @@ ERegFile RegisterFile(uint8_t op, bool opSize16) {
 void PutRegister(TWriter& w, ERegFile file, unsigned n) {
     switch (file) {
     case File8:
-        w.Puts(kReg8[n & 7]);
+        w.Puts(Reg8[n & 7]);
         break;
     case File16:
-        w.Puts(kReg16[n & 7]);
+        w.Puts(Reg16[n & 7]);
         break;
     case File32:
-        w.Puts(kReg32[n & 7]);
+        w.Puts(Reg32[n & 7]);
         break;
     case FileMmx:
         w.Puts("mm");
@@ -157,11 +157,11 @@ void PutSigned(TWriter& w, int32_t v) {
 
 void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
     if (size != SizeNone) {
-        w.Puts(kSizeNames[size]);
+        w.Puts(SizeNames[size]);
         w.Puts(" ptr ");
     }
     if (ins.Segment) {
-        w.Puts(kSeg[ins.Segment - 1]);
+        w.Puts(Seg[ins.Segment - 1]);
         w.Put(':');
     }
     w.Put('[');
@@ -169,18 +169,18 @@ void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
     bool any = false;
     if (ins.AdSize16) {
         if (!(mod == 0 && rm == 6)) {
-            w.Puts(kMem16[rm]);
+            w.Puts(Mem16[rm]);
             any = true;
         }
     } else if (ins.HasSib) {
         const unsigned base = ins.Sib & 7, index = (ins.Sib >> 3) & 7, scale = ins.Sib >> 6;
         if (!(base == 5 && mod == 0)) {
-            w.Puts(kReg32[base]);
+            w.Puts(Reg32[base]);
             any = true;
         }
         if (index != 4) {
             if (any) w.Put('+');
-            w.Puts(kReg32[index]);
+            w.Puts(Reg32[index]);
             if (scale) {
                 w.Put('*');
                 w.Put(char('0' + (1 << scale)));
@@ -188,7 +188,7 @@ void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
             any = true;
         }
     } else if (!(mod == 0 && rm == 5)) {
-        w.Puts(kReg32[rm]);
+        w.Puts(Reg32[rm]);
         any = true;
     }
     if (!any) {
@@ -200,12 +200,12 @@ void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
 }
 
 void PutStringOperand(TWriter& w, const TX86Instruction& ins, ESize size, bool destination) {
-    w.Puts(kSizeNames[size]);
+    w.Puts(SizeNames[size]);
     w.Puts(" ptr ");
     if (destination)
         w.Puts("es:");
     else
-        w.Puts(ins.Segment ? kSeg[ins.Segment - 1] : "ds"), w.Put(':');
+        w.Puts(ins.Segment ? Seg[ins.Segment - 1] : "ds"), w.Put(':');
     w.Put('[');
     w.Puts(destination ? (ins.AdSize16 ? "di" : "edi") : (ins.AdSize16 ? "si" : "esi"));
     w.Put(']');
@@ -271,7 +271,7 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
         PutRegister(w, FileXmm, reg);
         break;
     case OpSw:
-        w.Puts(kSeg[reg]);
+        w.Puts(Seg[reg]);
         break;
     case OpCd:
         w.Puts("cr");
@@ -306,7 +306,7 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
     case OpOb:
     case OpOv: {
         // The accumulator operand already tells the size.
-        if (ins.Segment) w.Puts(kSeg[ins.Segment - 1]), w.Put(':');
+        if (ins.Segment) w.Puts(Seg[ins.Segment - 1]), w.Put(':');
         w.Put('[');
         w.Hex(ins.Imm);
         w.Put(']');
@@ -368,7 +368,7 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
     case OpDs:
     case OpFs:
     case OpGs:
-        w.Puts(kSeg[op - OpEs]);
+        w.Puts(Seg[op - OpEs]);
         break;
     case OpXmm0:
         w.Puts("xmm0");
@@ -432,15 +432,15 @@ size_t FormatX86(const TX86Instruction& ins, char* buffer, size_t size, const IS
         *w.P = 0;
         return w.Length();
     }
-    const TLeaf& leaf = kLeaves[ins.Leaf];
-    if (ins.Prefixes & kX86PrefixLock) w.Puts("lock ");
-    if (leaf.Flags & kFlagStr) {
-        if (ins.Prefixes & kX86PrefixRepne)
+    const TLeaf& leaf = Leaves[ins.Leaf];
+    if (ins.Prefixes & X86PrefixLock) w.Puts("lock ");
+    if (leaf.Flags & FlagStr) {
+        if (ins.Prefixes & X86PrefixRepne)
             w.Puts("repne ");
-        else if (ins.Prefixes & kX86PrefixRep)
+        else if (ins.Prefixes & X86PrefixRep)
             w.Puts("rep ");
     }
-    w.Puts(kMnemonics + leaf.Mnemonic);
+    w.Puts(Mnemonics + leaf.Mnemonic);
     if (leaf.Operands[0] != OpNone) {
         w.Put(' ');
         w.PadTo(19);
@@ -485,7 +485,7 @@ size_t FormatX86(const TX86Instruction& ins, char* buffer, size_t size, const IS
 
 std::string X86InstructionText(const TX86Instruction& ins, const ISymbolResolver* symbols,
                                const IMemoryReader* memory) {
-    char buffer[kX86TextMax];
+    char buffer[X86TextMax];
     const size_t n = FormatX86(ins, buffer, sizeof buffer, symbols, memory);
     return std::string(buffer, n);
 }

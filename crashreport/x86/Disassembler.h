@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crashreport/capture/Decoder.h"
+#include "crashreport/x86/Decoder.h"
 
 // Names for addresses; symbol lookup provides the real one.
 class ISymbolResolver {
@@ -22,7 +22,7 @@ public:
 };
 
 // Longest text FormatX86 writes, including the terminating zero.
-constexpr size_t kX86TextMax = 256;
+constexpr size_t X86TextMax = 256;
 
 // Writes the instruction's line into buffer (zero-terminated, truncated to size) and returns
 // its length. symbols and memory are optional: they supply the "  ; name" and "  ; 'text'" comments.

@@ -1,23 +1,20 @@
-#include "crashreport/capture/FunctionAnalysis.h"
+#include "crashreport/x86/FunctionAnalysis.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 
-const char* const kListingInternalError =
-    "Internal error in ParseFunction while composing the disassembling string...  :-(";
-
 namespace {
 
 // Bounds that keep a damaged or hostile image from making the analysis run away.
-constexpr size_t kMaxAreas = 4096;
-constexpr size_t kMaxInstructions = 200000;
-constexpr uint32_t kMaxJumpTableEntries = 1024;
-constexpr uint32_t kMaxHandlerEntries = 256;
-constexpr uint32_t kContinuationWindow = 1024;
+constexpr size_t MaxAreas = 4096;
+constexpr size_t MaxInstructions = 200000;
+constexpr uint32_t MaxJumpTableEntries = 1024;
+constexpr uint32_t MaxHandlerEntries = 256;
+constexpr uint32_t ContinuationWindow = 1024;
 
-const char* const kNoReturnNames[] = {
+const char* const NoReturnRoutines[] = {
     "__cxa_throw",
     "__cxa_rethrow",
     "_Unwind_Resume",
@@ -36,9 +33,32 @@ bool IsIdentChar(char c) {
 }
 
 bool MatchesNoReturn(std::string_view s) {
-    for (const char* n : kNoReturnNames)
+    for (const char* n : NoReturnRoutines)
         if (s == n) return true;
     return false;
+}
+
+// The last <length><identifier> of a mangled name after "_Z": of the nested name N...E (with
+// its qualifiers and an "St" prefix), or the unscoped one. Empty for other forms (templates,
+// substitutions, operators): none of the routines that never return has such a name.
+std::string_view MangledFunctionName(std::string_view m) {
+    size_t i = 2;
+    const bool nested = i < m.size() && m[i] == 'N';
+    if (nested)
+        for (++i; i < m.size() && std::string_view("KVrRO").find(m[i]) != std::string_view::npos; ++i) {
+        }
+    if (m.substr(i, 2) == "St") i += 2;
+    std::string_view last;
+    while (i < m.size() && m[i] >= '1' && m[i] <= '9') {
+        size_t length = 0;
+        for (; i < m.size() && m[i] >= '0' && m[i] <= '9' && length <= m.size(); ++i)
+            length = length * 10 + size_t(m[i] - '0');
+        if (length > m.size() - i) return {};
+        last = m.substr(i, length);
+        i += length;
+        if (!nested) return last;
+    }
+    return nested && i < m.size() && m[i] == 'E' ? last : std::string_view();
 }
 
 } // namespace
@@ -46,19 +66,12 @@ bool MatchesNoReturn(std::string_view s) {
 bool IsNoReturnName(std::string_view name) {
     if (name.empty()) return false;
     if (MatchesNoReturn(name)) return true;
-    // Itanium mangling: the identifier appears length-prefixed ("_ZN2ze15RaiseConvertErrorE...").
+    // Itanium mangling: the function's own name is the last component of a nested name
+    // ("_ZN2ze17RaiseConvertErrorEv") or the unscoped name ("_Z5abortv").
     std::string_view m = name;
     while (m.size() > 2 && m[0] == '_' && m[1] == '_' && m[2] == 'Z')
         m.remove_prefix(1);
-    if (m.size() > 2 && m[0] == '_' && m[1] == 'Z') {
-        for (const char* n : kNoReturnNames) {
-            const std::string tag = std::to_string(std::strlen(n)) + n;
-            const size_t at = m.find(tag);
-            if (at != std::string_view::npos && (at == 0 || !(m[at - 1] >= '0' && m[at - 1] <= '9')))
-                return true;
-        }
-        return false;
-    }
+    if (m.size() > 2 && m[0] == '_' && m[1] == 'Z') return MatchesNoReturn(MangledFunctionName(m));
     // Plain or demangled: cut the parameter list and stdcall suffix, then namespaces.
     std::string_view s = name;
     if (size_t p = s.find('('); p != std::string_view::npos) s = s.substr(0, p);
@@ -127,7 +140,7 @@ bool TAnalyser::AddTarget(uint32_t target, bool label) {
             return true;
         }
     }
-    if (FAreas.size() >= kMaxAreas) return false;
+    if (FAreas.size() >= MaxAreas) return false;
     TArea area;
     area.Label = label;
     FAreas[target] = area;
@@ -176,12 +189,12 @@ void TAnalyser::CheckJumpTable(const TX86Instruction& cmp, const TX86Instruction
     if (jmp.Opcode != 0xFF || jmp.ModRM != 0x24 || !jmp.HasSib || (jmp.Sib & 0xC7) != 0x85 ||
         ((jmp.Sib >> 3) & 7) != reg || jmp.AdSize16 || jmp.Segment)
         return;
-    if (count == 0 || count > kMaxJumpTableEntries) return;
+    if (count == 0 || count > MaxJumpTableEntries) return;
     const uint32_t table = uint32_t(jmp.Disp);
-    uint32_t entries[kMaxJumpTableEntries];
+    uint32_t entries[MaxJumpTableEntries];
     if (!FMemory.Read(table, entries, count * 4)) return;
     // Tables right behind the jump are part of the function; elsewhere they are just followed.
-    if (table == jmp.Next && FAreas.size() < kMaxAreas) {
+    if (table == jmp.Next && FAreas.size() < MaxAreas) {
         TArea area;
         area.End = table + count * 4;
         area.Kind = TCodeAreaKind::JumpTable;
@@ -201,9 +214,9 @@ void TAnalyser::FollowHandlerTable(const TX86Instruction& jmp) {
     if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         return;
     uint32_t count = 0;
-    if (!FMemory.Read(jmp.Next, &count, 4) || count == 0 || count > kMaxHandlerEntries) return;
-    uint32_t pairs[2 * kMaxHandlerEntries];
-    if (!FMemory.Read(jmp.Next + 4, pairs, count * 8) || FAreas.size() >= kMaxAreas) return;
+    if (!FMemory.Read(jmp.Next, &count, 4) || count == 0 || count > MaxHandlerEntries) return;
+    uint32_t pairs[2 * MaxHandlerEntries];
+    if (!FMemory.Read(jmp.Next + 4, pairs, count * 8) || FAreas.size() >= MaxAreas) return;
     TArea area;
     area.End = jmp.Next + 4 + count * 8;
     area.Kind = TCodeAreaKind::HandlerTable;
@@ -225,7 +238,7 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
         }
         // An entry outside the known code (no usable headers) is still followed to its end.
         if (!FCode.Contains(cur) && FCode.Contains(begin)) break;
-        if (++FInstructions > kMaxInstructions) return false;
+        if (++FInstructions > MaxInstructions) return false;
         TX86Instruction& ins = history[seen % 3];
         if (!DecodeX86(FMemory, cur, ins)) return false;
         ++seen;
@@ -263,7 +276,7 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
         if (seen >= 2 && !tentative) {
             // Exception frame: push offset handler; push dword ptr fs:[reg] / fs:[0].
             const TX86Instruction& prev = history[(seen - 2) % 3];
-            if (prev.Opcode == 0x68 && !prev.OpSize16 && ins.Segment == kX86SegFs && ins.Opcode == 0xFF &&
+            if (prev.Opcode == 0x68 && !prev.OpSize16 && ins.Segment == X86SegFs && ins.Opcode == 0xFF &&
                 ((ins.ModRM & 0x38) >> 3) == 6 &&
                 (((ins.ModRM >> 6) == 0 && (ins.ModRM & 7) != 5 && (ins.ModRM & 7) != 4) ||
                  (ins.ModRM == 0x35 && ins.Disp == 0))) {
@@ -289,7 +302,7 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
 bool TAnalyser::TryContinuation() {
     if (FAreas.empty()) return false;
     uint32_t start = std::prev(FAreas.end())->second.End;
-    const uint32_t limit = start + kContinuationWindow;
+    const uint32_t limit = start + ContinuationWindow;
     // Skip alignment padding.
     for (;;) {
         if (start >= limit || !FCode.Contains(start)) return false;
@@ -313,7 +326,7 @@ bool TAnalyser::TryContinuation() {
         if (it != FAreas.begin() && j < std::prev(it)->second.End) jumpsBack = true;
     }
     if (!jumpsBack) return false;
-    if (FAreas.size() >= kMaxAreas) return false;
+    if (FAreas.size() >= MaxAreas) return false;
     FAreas[start] = TArea{};
     FPending.push_back(start);
     return true;
@@ -369,7 +382,7 @@ TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, c
     result.Entry = entry;
     uint8_t probe;
     if (!memory.Read(entry, &probe, 1)) {
-        result.ErrorCode = kFunctionErrorNotCommitted;
+        result.ErrorCode = FunctionErrorNotCommitted;
         result.ErrorText = "The parameter is incorrect.";
         return result;
     }
@@ -377,204 +390,10 @@ TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, c
     if (!analyser.Run()) {
         result = TFunctionAnalysis{};
         result.Entry = entry;
-        result.ErrorCode = kFunctionErrorInvalidCode;
+        result.ErrorCode = FunctionErrorInvalidCode;
         result.ErrorText = "Invalid code!";
         return result;
     }
     result.Valid = true;
     return result;
-}
-
-// ---- listing ----
-
-namespace {
-
-void AppendHexNoZeros(std::string& s, uint32_t v) {
-    char tmp[9];
-    int n = 0;
-    do {
-        tmp[n++] = "0123456789ABCDEF"[v & 15];
-        v >>= 4;
-    } while (v);
-    while (n)
-        s += tmp[--n];
-}
-
-void AppendHex8(std::string& s, uint32_t v) {
-    for (int shift = 28; shift >= 0; shift -= 4)
-        s += "0123456789ABCDEF"[(v >> shift) & 15];
-}
-
-void PadTo(std::string& s, size_t width) {
-    if (s.size() < width) s.append(width - s.size(), ' ');
-}
-
-struct TLine {
-    std::string Text;
-    int SourceLine = 0; // instruction lines with a known source line
-    bool Instruction = false;
-};
-
-} // namespace
-
-std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader& memory,
-                         const ISymbolResolver* symbols, const ILineSource* lines,
-                         const TListingOptions& options) {
-    if (!function.Valid || function.Areas.empty()) return {};
-    std::string name;
-    const bool named = symbols && symbols->NameAt(function.Entry, name);
-    if (!named) {
-        name = "sub_";
-        AppendHexNoZeros(name, function.Entry);
-    }
-    std::vector<TLine> out;
-    {
-        TLine first;
-        AppendHex8(first.Text, function.Entry);
-        first.Text += named ? " public " : " ";
-        first.Text += name;
-        out.push_back(first);
-    }
-    size_t markerLine = SIZE_MAX;
-    int lastSource = -1;
-    int maxSource = 0;
-    for (size_t i = 0; i < function.Areas.size(); ++i) {
-        const TCodeArea& area = function.Areas[i];
-        if (i > 0 && function.Areas[i - 1].End != area.Begin) {
-            if (options.FormatDisAsm) {
-                TLine blank, sep;
-                AppendHex8(blank.Text, function.Areas[i - 1].End);
-                AppendHex8(sep.Text, function.Areas[i - 1].End);
-                sep.Text += " ; ---------------------------------------------------------";
-                out.push_back(blank);
-                out.push_back(sep);
-            }
-            lastSource = -1;
-        }
-        if (area.Kind == TCodeAreaKind::Code && (area.Label || area.Begin == function.Entry)) {
-            TLine label;
-            AppendHex8(label.Text, area.Begin);
-            label.Text += ' ';
-            if (area.Begin == function.Entry) {
-                label.Text += name;
-                label.Text += ':';
-                PadTo(label.Text, 31);
-                label.Text += "  ; function entry point";
-            } else {
-                label.Text += "loc_";
-                AppendHexNoZeros(label.Text, area.Begin);
-                label.Text += ':';
-            }
-            out.push_back(label);
-        }
-        if (area.Kind == TCodeAreaKind::JumpTable) {
-            for (uint32_t a = area.Begin; a + 4 <= area.End; a += 4) {
-                uint32_t target = 0;
-                if (!memory.Read(a, &target, 4)) return kListingInternalError;
-                TLine entry;
-                AppendHex8(entry.Text, a);
-                entry.Text += "   dd loc_";
-                AppendHexNoZeros(entry.Text, target);
-                if (a == area.Begin) {
-                    PadTo(entry.Text, 31);
-                    entry.Text += "  ; case jump table";
-                }
-                out.push_back(entry);
-            }
-            continue;
-        }
-        if (area.Kind == TCodeAreaKind::HandlerTable) {
-            // "  on EClass do loc_..." with the class names padded to the longest; "  else" for the default.
-            const uint32_t count = (area.End - area.Begin - 4) / 8;
-            std::vector<std::pair<std::string, uint32_t>> entries;
-            size_t width = 0;
-            for (uint32_t k = 0; k < count; ++k) {
-                uint32_t pair[2];
-                if (!memory.Read(area.Begin + 4 + 8 * k, pair, 8)) return kListingInternalError;
-                std::string cls;
-                if (pair[0] && !(symbols && symbols->ClassNameAt(pair[0], cls))) cls = "EUnknown";
-                width = std::max(width, cls.size());
-                entries.emplace_back(pair[0] ? cls : std::string(), pair[1]);
-            }
-            for (uint32_t k = 0; k < count; ++k) {
-                TLine entry;
-                AppendHex8(entry.Text, area.Begin + 4 + 8 * k);
-                entry.Text += ' ';
-                if (entries[k].first.empty()) {
-                    entry.Text += "  else loc_";
-                } else {
-                    entry.Text += "  on " + entries[k].first;
-                    entry.Text.append(width - entries[k].first.size(), ' ');
-                    entry.Text += " do loc_";
-                }
-                AppendHexNoZeros(entry.Text, entries[k].second);
-                out.push_back(std::move(entry));
-            }
-            continue;
-        }
-        if (area.Kind != TCodeAreaKind::Code) continue;
-        char buffer[kX86TextMax];
-        for (uint32_t a = area.Begin; a < area.End;) {
-            TX86Instruction ins;
-            if (!DecodeX86(memory, a, ins)) return kListingInternalError;
-            TLine line;
-            line.Text.assign(buffer, FormatX86(ins, buffer, sizeof buffer, symbols, &memory));
-            line.Instruction = true;
-            if (options.ExceptionAddress && a <= options.ExceptionAddress &&
-                options.ExceptionAddress < ins.Next) {
-                line.Text[9] = '>';
-                markerLine = out.size();
-            }
-            if (lines) {
-                const int source = lines->LineAt(a);
-                if (source > 0 && source != lastSource) {
-                    line.SourceLine = source;
-                    maxSource = std::max(maxSource, source);
-                }
-                if (source > 0) lastSource = source;
-            }
-            out.push_back(std::move(line));
-            a = ins.Next;
-        }
-    }
-    // Source line column: zero-padded numbers on the first instruction of a line, blanks elsewhere.
-    if (maxSource > 0) {
-        const size_t width = std::to_string(maxSource).size();
-        for (TLine& line : out) {
-            if (!line.Instruction) continue;
-            std::string column;
-            if (line.SourceLine > 0) {
-                column = std::to_string(line.SourceLine);
-                column.insert(0, width - column.size(), '0');
-            } else {
-                column.assign(width, ' ');
-            }
-            line.Text.insert(11, column + ' ');
-        }
-    }
-    // Shorten around the exception location.
-    size_t from = 1, to = out.size();
-    bool cutBefore = false, cutAfter = false;
-    if (options.LimitDisAsm > 0 && markerLine != SIZE_MAX) {
-        const size_t n = size_t(options.LimitDisAsm);
-        const size_t before = markerLine - 1, after = out.size() - markerLine - 1;
-        if (before > n * 12 / 10) {
-            from = markerLine - n;
-            cutBefore = true;
-        }
-        if (after > n * 12 / 10) {
-            to = markerLine + n + 1;
-            cutAfter = true;
-        }
-    }
-    std::string text = out[0].Text;
-    auto add = [&](const std::string& s) {
-        text += options.LineBreak;
-        text += s;
-    };
-    if (cutBefore) add("[...]");
-    for (size_t i = from; i < to; ++i)
-        add(out[i].Text);
-    if (cutAfter) add("[...]");
-    return text;
 }

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crashreport/capture/Disassembler.h"
-#include "crashreport/capture/MemoryReader.h"
+#include "crashreport/base/MemoryReader.h"
+#include "crashreport/x86/Disassembler.h"
 
 enum class TCodeAreaKind : uint8_t { Code, JumpTable, HandlerTable };
 
@@ -32,8 +32,8 @@ struct TCodeRange {
     bool Contains(uint32_t a) const { return a >= Begin && a < End; }
 };
 
-constexpr uint32_t kFunctionErrorInvalidCode = 0x20000001; // our own code for undecodable code
-constexpr uint32_t kFunctionErrorNotCommitted = 87;        // the system's "invalid parameter"
+constexpr uint32_t FunctionErrorInvalidCode = 0x20000001; // our own code for undecodable code
+constexpr uint32_t FunctionErrorNotCommitted = 87;        // the system's "invalid parameter"
 
 struct TFunctionAnalysis {
     uint32_t Entry = 0;
@@ -48,31 +48,9 @@ struct TFunctionAnalysis {
     bool EntryStraight = false;
 };
 
-// Source line numbers for the listing; symbol lookup provides the real one.
-class ILineSource {
-public:
-    virtual ~ILineSource() = default;
-    // The source line of the code at address, 0 when unknown.
-    virtual int LineAt(uint32_t address) const = 0;
-};
-
 // The routines that never return (the area ends after a call to one of them). Accepts decorated
 // forms: leading underscores, stdcall "@n", C++ parameter lists, namespaces, Itanium mangling.
 bool IsNoReturnName(std::string_view name);
 
 TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, const TCodeRange& code,
                                   const ISymbolResolver* symbols = nullptr);
-
-struct TListingOptions {
-    uint32_t ExceptionAddress = 0; // the line that gets the ">" marker; 0 for none
-    int LimitDisAsm = 0;           // > 0: keep about this many lines on each side of the marker
-    bool FormatDisAsm = true;      // blank and separator lines between areas that are not contiguous
-    const char* LineBreak = "\r\n";
-};
-
-extern const char* const kListingInternalError;
-
-// The "disassembling" listing of an analysed function; empty for an invalid one.
-std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader& memory,
-                         const ISymbolResolver* symbols, const ILineSource* lines,
-                         const TListingOptions& options);

@@ -2,11 +2,11 @@
 // lengths, direct branch targets, and the classes of mnemonic difference. A one-off check tool,
 // not part of the build:
 //   g++ -std=c++20 -O2 -I. -Ibuild/<dir>/generated tests/tools/compare_capstone.cpp
-//       crashreport/capture/Decoder.cpp crashreport/capture/Disassembler.cpp -lcapstone -o
+//       crashreport/x86/Decoder.cpp crashreport/x86/Disassembler.cpp -lcapstone -o
 //       /tmp/compare_capstone
 //   /tmp/compare_capstone /usr/lib/i386-linux-gnu/wine/i386-windows/{kernel32,user32,ntdll}.dll
-#include "crashreport/capture/Decoder.h"
-#include "crashreport/capture/Disassembler.h"
+#include "crashreport/x86/Decoder.h"
+#include "crashreport/x86/Disassembler.h"
 #include <algorithm>
 #include <capstone/capstone.h>
 #include <cstdio>

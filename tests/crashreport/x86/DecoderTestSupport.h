@@ -1,7 +1,7 @@
 #pragma once
 // Memory and names for the decoder and function analysis tests.
-#include "crashreport/capture/Disassembler.h"
-#include "crashreport/capture/MemoryReader.h"
+#include "crashreport/base/MemoryReader.h"
+#include "crashreport/x86/Disassembler.h"
 
 #include <cstdint>
 #include <map>

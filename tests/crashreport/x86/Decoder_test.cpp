@@ -1,6 +1,6 @@
-#include "crashreport/capture/Decoder.h"
+#include "crashreport/x86/Decoder.h"
 
-#include "tests/crashreport/capture/DecoderTestSupport.h"
+#include "tests/crashreport/x86/DecoderTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/capture/Disassembler.h"
+#include "crashreport/x86/Disassembler.h"
 
 namespace {
 
@@ -159,8 +159,7 @@ TEST(Disassembler, TruncatesIntoSmallBuffers) {
 
 // Golden cases: decoder_text.in (address: bytes) against decoder_text.out.
 TEST(Disassembler, GoldenText) {
-    const std::filesystem::path dir =
-        std::filesystem::path(ZE_SOURCE_DIR) / "tests/crashreport/capture/testdata";
+    const std::filesystem::path dir = std::filesystem::path(ZE_SOURCE_DIR) / "tests/crashreport/x86/testdata";
     std::ifstream in(dir / "decoder_text.in");
     ASSERT_TRUE(in);
     TBlocks memory;
@@ -321,7 +320,7 @@ TEST(DecoderReference, AgreesWithObjdumpOnMinGWCode) {
     const std::filesystem::path exe = std::filesystem::temp_directory_path() / "ze_decoder_sample.exe";
     const std::string command =
         std::string("i686-w64-mingw32-g++-posix -O2 -g -static -fno-omit-frame-pointer -o '") + exe.string() +
-        "' '" + ZE_SOURCE_DIR + "/tests/crashreport/capture/testdata/decoder_sample.cpp'";
+        "' '" + ZE_SOURCE_DIR + "/tests/crashreport/x86/testdata/decoder_sample.cpp'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     CompareWithObjdump(exe.string());
     std::filesystem::remove(exe);

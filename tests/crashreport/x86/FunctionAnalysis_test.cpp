@@ -1,6 +1,6 @@
-#include "crashreport/capture/FunctionAnalysis.h"
+#include "crashreport/x86/FunctionListing.h"
 
-#include "tests/crashreport/capture/DecoderTestSupport.h"
+#include "tests/crashreport/x86/DecoderTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ namespace {
 
 using namespace DecoderTest;
 
-const TCodeRange kCode{0x401000, 0x402000};
+const TCodeRange TestCode{0x401000, 0x402000};
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -38,7 +38,7 @@ TBlocks SwitchFunction() {
 
 TEST(FunctionAnalysis, SwitchYieldsJumpTableAndCaseAreas) {
     const TBlocks m = SwitchFunction();
-    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode);
+    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode);
     ASSERT_TRUE(f.Valid) << f.ErrorText;
     ASSERT_EQ(f.Areas.size(), 9u);
     EXPECT_EQ(f.Areas[0].Begin, 0x401000u);
@@ -78,22 +78,22 @@ TEST(FunctionAnalysis, SwitchYieldsJumpTableAndCaseAreas) {
 TEST(FunctionAnalysis, UndecodableCodeAndUnreadableEntry) {
     TBlocks m;
     m.Add(0x401000, Hex("55 89 E5 D6 C3"));
-    TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode);
+    TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode);
     EXPECT_FALSE(f.Valid);
     EXPECT_EQ(f.ErrorText, "Invalid code!");
     EXPECT_TRUE(f.Areas.empty());
     EXPECT_EQ(ListFunction(f, m, nullptr, nullptr, {}), "");
 
-    f = AnalyseFunction(m, 0x500000, kCode);
+    f = AnalyseFunction(m, 0x500000, TestCode);
     EXPECT_FALSE(f.Valid);
-    EXPECT_EQ(f.ErrorCode, kFunctionErrorNotCommitted);
+    EXPECT_EQ(f.ErrorCode, FunctionErrorNotCommitted);
 }
 
 TEST(FunctionAnalysis, CallsKnownAndUnknown) {
     TBlocks m;
     m.Add(0x401000, Hex("FF 15 00 20 40 00 FF D0 E8 F3 0F 00 00 FF 15 04 20 40 00 C3"));
     m.Add(0x402000, Hex("34 12 60 7B")); // import slot; the next slot is unreadable
-    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode);
+    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode);
     ASSERT_TRUE(f.Valid);
     ASSERT_EQ(f.Calls.size(), 2u);
     EXPECT_EQ(f.Calls[0].Address, 0x401000u);
@@ -111,12 +111,12 @@ TEST(FunctionAnalysis, CallToARoutineThatNeverReturnsEndsTheArea) {
     // call 401100h, then bytes that do not decode.
     m.Add(0x401000, Hex("55 89 E5 E8 F8 00 00 00 D6 D6"));
     m.Add(0x401100, Hex("C3"));
-    EXPECT_FALSE(AnalyseFunction(m, 0x401000, kCode).Valid);
+    EXPECT_FALSE(AnalyseFunction(m, 0x401000, TestCode).Valid);
     TNames names;
     for (const char* name : {"___cxa_throw", "_ExitProcess@4", "ze::RaiseConvertError(std::string const&)",
                              "__ZN2ze15RaiseInOutErrorEi"}) {
         names.Names[0x401100] = name;
-        const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode, &names);
+        const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode, &names);
         ASSERT_TRUE(f.Valid) << name;
         EXPECT_EQ(f.Areas.back().End, 0x401008u) << name;
     }
@@ -125,10 +125,15 @@ TEST(FunctionAnalysis, CallToARoutineThatNeverReturnsEndsTheArea) {
 TEST(FunctionAnalysis, NoReturnNames) {
     for (const char* yes : {"abort", "_abort", "exit", "_exit", "__exit", "ExitProcess", "ExitProcess@4",
                             "__cxa_rethrow", "_Unwind_Resume", "RaiseFileOpenError",
-                            "_ZN2ze18RaiseFileOpenErrorERKSs", "RaiseFileCreateError(const std::string&)"})
+                            "_ZN2ze18RaiseFileOpenErrorERKSs", "_ZNK2ze17RaiseConvertErrorEv", "_Z5abortv",
+                            "_ZSt4exiti", "RaiseFileCreateError(const std::string&)"})
         EXPECT_TRUE(IsNoReturnName(yes)) << yes;
-    for (const char* no : {"", "exit2", "atexit", "_atexit", "MyRaiseConvertErrorX",
-                           "_ZN2ze19XRaiseConvertErrorEv", "ExitThread"})
+    // Mangled: only the function's own name counts, not a class or namespace of that name, nor a
+    // longer name that holds it.
+    for (const char* no :
+         {"", "exit2", "atexit", "_atexit", "MyRaiseConvertErrorX", "_ZN2ze18XRaiseConvertErrorEv",
+          "_ZN2ze20A17RaiseConvertErrorEv", "_ZN17RaiseConvertError4HelpEv", "_ZN2ze99AbortE",
+          "_ZN2ze17RaiseConvertErrorIiEEvv", "ExitThread"})
         EXPECT_FALSE(IsNoReturnName(no)) << no;
 }
 
@@ -137,7 +142,7 @@ TEST(FunctionAnalysis, ExceptionFrameHandlerBecomesAnArea) {
     // push offset 401020h; push dword ptr fs:[eax]; mov fs:[eax], esp; ... ret
     m.Add(0x401000, Hex("68 20 10 40 00 64 FF 30 64 89 20 31 C0 C3"));
     m.Add(0x401020, Hex("B8 01 00 00 00 C3"));
-    TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode);
+    TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode);
     ASSERT_TRUE(f.Valid);
     ASSERT_EQ(f.Areas.size(), 2u);
     EXPECT_EQ(f.Areas[1].Begin, 0x401020u);
@@ -145,16 +150,16 @@ TEST(FunctionAnalysis, ExceptionFrameHandlerBecomesAnArea) {
 
     // The fs:[0] form; a plain push before it is no frame.
     m.Add(0x401000, Hex("68 20 10 40 00 64 FF 35 00 00 00 00 C3"));
-    EXPECT_EQ(AnalyseFunction(m, 0x401000, kCode).Areas.size(), 2u);
+    EXPECT_EQ(AnalyseFunction(m, 0x401000, TestCode).Areas.size(), 2u);
     m.Add(0x401000, Hex("68 20 10 40 00 FF 30 C3"));
-    EXPECT_EQ(AnalyseFunction(m, 0x401000, kCode).Areas.size(), 1u);
+    EXPECT_EQ(AnalyseFunction(m, 0x401000, TestCode).Areas.size(), 1u);
 }
 
 TEST(FunctionAnalysis, JumpsSplitAreasAndEntryStraightness) {
     TBlocks m;
     // loop: 401003 is jumped to from below, inside the first area's straight run.
     m.Add(0x401000, Hex("55 89 E5 48 75 FD 5D C3"));
-    TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode);
+    TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode);
     ASSERT_TRUE(f.Valid);
     ASSERT_EQ(f.Areas.size(), 2u);
     EXPECT_EQ(f.Areas[0].End, 0x401003u);
@@ -163,9 +168,9 @@ TEST(FunctionAnalysis, JumpsSplitAreasAndEntryStraightness) {
     EXPECT_FALSE(f.EntryStraight);
 
     m.Add(0x401000, Hex("55 89 E5 83 EC 08 C9 C3"));
-    EXPECT_TRUE(AnalyseFunction(m, 0x401000, kCode).EntryStraight);
+    EXPECT_TRUE(AnalyseFunction(m, 0x401000, TestCode).EntryStraight);
     m.Add(0x401000, Hex("55 E8 FA 00 00 00 C3"));
-    EXPECT_FALSE(AnalyseFunction(m, 0x401000, kCode).EntryStraight);
+    EXPECT_FALSE(AnalyseFunction(m, 0x401000, TestCode).EntryStraight);
 }
 
 namespace {
@@ -185,7 +190,7 @@ TEST(FunctionAnalysis, ListingLimitMarkerAndLineNumbers) {
     m.Add(0x401000, Hex(code + "C3"));
     TNames names;
     names.Names[0x401000] = "TForm1.SaveClick";
-    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode, &names);
+    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode, &names);
     ASSERT_TRUE(f.Valid);
     TListingOptions options;
     options.LineBreak = "\n";
@@ -233,7 +238,7 @@ TEST(FunctionAnalysis, HandlerTableOfAClassDispatchingHandler) {
     m.Add(0x401100, Hex("C3"));
     TRuntimeNames names;
     names.Names[0x401100] = "@HandleOnException";
-    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, kCode, &names);
+    const TFunctionAnalysis f = AnalyseFunction(m, 0x401000, TestCode, &names);
     ASSERT_TRUE(f.Valid);
     ASSERT_EQ(f.Areas.size(), 6u);
     EXPECT_EQ(f.Areas[2].Kind, TCodeAreaKind::HandlerTable);
@@ -254,7 +259,7 @@ TEST(FunctionAnalysis, HandlerTableOfAClassDispatchingHandler) {
 TEST(FunctionAnalysis, EntryOutsideTheCodeRangeIsStillFollowed) {
     TBlocks m;
     m.Add(0x600000, Hex("55 89 E5 74 02 5D C3 C9 C3"));
-    const TFunctionAnalysis f = AnalyseFunction(m, 0x600000, kCode);
+    const TFunctionAnalysis f = AnalyseFunction(m, 0x600000, TestCode);
     ASSERT_TRUE(f.Valid);
     ASSERT_EQ(f.Areas.size(), 1u); // the je target lies outside the code range: not followed
     EXPECT_EQ(f.Areas[0].End, 0x600007u);

@@ -3,21 +3,29 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <immintrin.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include <immintrin.h>
 
 __attribute__((noinline)) int Dispatch(int v) {
     switch (v) {
-    case 0: return std::puts("zero");
-    case 1: return v * 7;
-    case 2: return v << 3;
-    case 3: return std::puts("three");
-    case 4: return v / 3;
-    case 5: return -v;
-    case 6: return v ^ 0x55;
-    default: return 0;
+    case 0:
+        return std::puts("zero");
+    case 1:
+        return v * 7;
+    case 2:
+        return v << 3;
+    case 3:
+        return std::puts("three");
+    case 4:
+        return v / 3;
+    case 5:
+        return -v;
+    case 6:
+        return v ^ 0x55;
+    default:
+        return 0;
     }
 }
 
@@ -33,7 +41,8 @@ __attribute__((noinline, target("sse4.2"))) unsigned Vectors(const unsigned char
         acc = _mm_max_epu32(acc, _mm_shuffle_epi8(x, acc));
     }
     unsigned crc = 0;
-    for (size_t i = 0; i < n; ++i) crc = _mm_crc32_u8(crc, p[i]);
+    for (size_t i = 0; i < n; ++i)
+        crc = _mm_crc32_u8(crc, p[i]);
     return unsigned(_mm_extract_epi32(acc, 2)) ^ crc;
 }
 
