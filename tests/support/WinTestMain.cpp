@@ -36,10 +36,9 @@ class TProgress : public ::testing::EmptyTestEventListener {
 
 HANDLE MainThread = nullptr;
 
-#ifdef _WIN64
 // "module!nearest export+offset" or "module+rva": enough to tell where a thread waits (the
 // program's own addresses resolve with addr2line against the test program).
-std::string Describe(DWORD64 pc) {
+std::string Describe(uintptr_t pc) {
     HMODULE mod = nullptr;
     if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -51,7 +50,7 @@ std::string Describe(DWORD64 pc) {
     for (const char* c = path; *c; ++c)
         if (*c == '\\' || *c == '/') name = c + 1;
     auto base = reinterpret_cast<const uint8_t*>(mod);
-    DWORD rva = static_cast<DWORD>(pc - reinterpret_cast<DWORD64>(mod));
+    DWORD rva = static_cast<DWORD>(pc - reinterpret_cast<uintptr_t>(mod));
     auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
@@ -78,6 +77,34 @@ std::string Describe(DWORD64 pc) {
     return out;
 }
 
+// Return addresses into any module that follow a call instruction, read from the stack memory
+// itself from `top` on (a guess, but it shows the callers).
+void PrintReturnAddresses(uintptr_t top) {
+    std::fprintf(stderr, "return addresses further up the stack:\n");
+    MEMORY_BASIC_INFORMATION mbi{};
+    ::VirtualQuery(reinterpret_cast<void*>(top), &mbi, sizeof mbi);
+    auto end = reinterpret_cast<uintptr_t>(mbi.BaseAddress) + mbi.RegionSize;
+    int shown = 0;
+    for (uintptr_t p = top & ~uintptr_t{sizeof(void*) - 1}; p + sizeof(void*) <= end && shown < 80;
+         p += sizeof(void*)) {
+        uintptr_t v = *reinterpret_cast<uintptr_t*>(p);
+        HMODULE mod = nullptr;
+        if (v < 0x10000 || !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                                 reinterpret_cast<LPCWSTR>(v), &mod))
+            continue;
+        auto code = reinterpret_cast<const uint8_t*>(v);
+        if (::IsBadReadPtr(code - 6, 6)) continue;
+        bool afterCall = code[-5] == 0xE8 || (code[-6] == 0xFF && (code[-5] & 0x38) == 0x10) ||
+                         (code[-3] == 0xFF && (code[-2] & 0x38) == 0x10) ||
+                         (code[-2] == 0xFF && (code[-1] & 0x38) == 0x10);
+        if (!afterCall) continue;
+        std::fprintf(stderr, "  %s\n", Describe(v).c_str());
+        ++shown;
+    }
+}
+
+#ifdef _WIN64
 // The test thread's call stack, walked with the unwind data of the modules it runs through.
 void PrintMainStack() {
     if (!MainThread || ::SuspendThread(MainThread) == static_cast<DWORD>(-1)) return;
@@ -103,34 +130,30 @@ void PrintMainStack() {
                 ctx.Rsp += 8;
             }
         }
-        // Beyond that: return addresses into any module that follow a call instruction, read
-        // from the stack memory itself (a guess, but it shows the callers).
-        std::fprintf(stderr, "return addresses further up the stack:\n");
-        MEMORY_BASIC_INFORMATION mbi{};
-        ::VirtualQuery(reinterpret_cast<void*>(top), &mbi, sizeof mbi);
-        auto end = reinterpret_cast<DWORD64>(mbi.BaseAddress) + mbi.RegionSize;
-        int shown = 0;
-        for (DWORD64 p = top & ~DWORD64{7}; p + 8 <= end && shown < 80; p += 8) {
-            DWORD64 v = *reinterpret_cast<DWORD64*>(p);
-            HMODULE mod = nullptr;
-            if (v < 0x10000 || !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                                     reinterpret_cast<LPCWSTR>(v), &mod))
-                continue;
-            auto code = reinterpret_cast<const uint8_t*>(v);
-            if (::IsBadReadPtr(code - 6, 6)) continue;
-            bool afterCall = code[-5] == 0xE8 || (code[-6] == 0xFF && (code[-5] & 0x38) == 0x10) ||
-                             (code[-3] == 0xFF && (code[-2] & 0x38) == 0x10) ||
-                             (code[-2] == 0xFF && (code[-1] & 0x38) == 0x10);
-            if (!afterCall) continue;
-            std::fprintf(stderr, "  %s\n", Describe(v).c_str());
-            ++shown;
-        }
+        PrintReturnAddresses(top);
     }
     ::ResumeThread(MainThread);
 }
 #else
-void PrintMainStack() {}
+// The test thread's call stack along its frame pointers (the program is built with them).
+void PrintMainStack() {
+    if (!MainThread || ::SuspendThread(MainThread) == static_cast<DWORD>(-1)) return;
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_FULL;
+    if (::GetThreadContext(MainThread, &ctx)) {
+        std::fprintf(stderr, "stack of the test thread:\n  %s\n", Describe(ctx.Eip).c_str());
+        uintptr_t frame = ctx.Ebp;
+        for (int i = 0; i < 48 && frame && !::IsBadReadPtr(reinterpret_cast<void*>(frame), 8); ++i) {
+            const auto* slots = reinterpret_cast<const uintptr_t*>(frame);
+            if (slots[1] < 0x10000) break;
+            std::fprintf(stderr, "  %s\n", Describe(slots[1]).c_str());
+            if (slots[0] <= frame) break; // frames grow towards higher addresses
+            frame = slots[0];
+        }
+        PrintReturnAddresses(ctx.Esp);
+    }
+    ::ResumeThread(MainThread);
+}
 #endif
 
 std::string Text(HWND w) {
