@@ -33,9 +33,9 @@ const TBitmap32& Pick(int64_t which) {
 }
 
 void MsPerMegapixel(benchmark::State& state, const TBitmap32& img) {
-    state.counters["ms_per_MP"] = benchmark::Counter(double(state.iterations()) * double(img.Pixels.size()) *
-                                                         1e-9, // time / this = ms per megapixel
-                                                     benchmark::Counter::IsRate | benchmark::Counter::Invert);
+    state.counters["ms_per_MP"] = benchmark::Counter(
+        double(state.iterations()) * double(img.Pixels.size()) * 1e-9, // time / this = ms per megapixel
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_WuQuantize(benchmark::State& state) {
