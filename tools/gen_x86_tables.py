@@ -3,9 +3,10 @@
 
 Usage: gen_x86_tables.py INPUT OUTPUT
 
-Every opcode of the four maps (one-byte, 0F, 0F 38, 0F 3A) becomes a small decision tree:
-mandatory prefix -> ModR/M mod -> reg -> rm -> operand size -> address size -> leaf.
-A level appears only where some entry of that opcode depends on it.
+Every opcode of the four maps (one-byte, 0F, 0F 38, 0F 3A) becomes a small decision tree per
+mode (32-bit, 64-bit): mandatory prefix -> ModR/M mod -> reg -> rm -> operand size -> address
+size -> leaf. A level appears only where some entry of that opcode depends on it. The two modes
+share leaves and nodes; entries marked i64 or only64 exist in one of them.
 """
 import sys
 
@@ -19,10 +20,12 @@ OPERANDS = [
     "ST", "STi", "1",
     "al", "cl", "dx", "ax", "eAX", "eCX", "eDX", "eBX", "eSP", "eBP", "eSI", "eDI",
     "es", "cs", "ss", "ds", "fs", "gs", "xmm0",
+    "Ey", "Gy", "Eq", "Gq", "My", "Zy",
 ]
-FLAGS = ["call", "jmp", "jcc", "ret", "str", "forcereg"]
-# Immediate kinds: 0 none, 1 byte, 2 word, 3 operand size (2/4), 4 far pointer (opsize + 2), 5 moffs (address size)
-IMM_KIND = {"Ib": 1, "Ibs": 1, "Iw": 2, "Iz": 3, "Iv": 3, "Jb": 1, "Jz": 3, "Ap": 4, "Ob": 5, "Ov": 5}
+FLAGS = ["call", "jmp", "jcc", "ret", "str", "forcereg", "d64"]
+# Immediate kinds: 0 none, 1 byte, 2 word, 3 operand size (2/4), 4 far pointer (opsize + 2), 5 moffs (address
+# size), 6 full operand size (2/4/8: mov reg, imm64)
+IMM_KIND = {"Ib": 1, "Ibs": 1, "Iw": 2, "Iz": 3, "Iv": 6, "Jb": 1, "Jz": 3, "Ap": 4, "Ob": 5, "Ov": 5}
 CC = ["o", "no", "b", "ae", "e", "ne", "be", "a", "s", "ns", "p", "np", "l", "ge", "le", "g"]
 PFX = {"none": 0, "66": 1, "F3": 2, "F2": 3}
 MAPS = {(): 0, ("0F",): 1, ("0F", "38"): 2, ("0F", "3A"): 3}
@@ -39,6 +42,7 @@ class Entry:
         self.flags = flags
         self.cond = cond  # dict: pfx, mod, reg, rm, os, as
         self.modrm = False
+        self.modes = (32, 64)
 
 
 def fail(line_no, msg):
@@ -111,6 +115,7 @@ def parse_line(line_no, line, entries):
         fail(line_no, "missing opcode")
     opcode = int(words.pop(0), 16)
     cond = {"pfx": PFX[pfx] if pfx else None, "mod": None, "reg": None, "rm": None, "os": None, "as": None}
+    modes = (32, 64)
     modrm = implied_modrm
     count, names = 1, None
     for w in words:
@@ -138,10 +143,14 @@ def parse_line(line_no, line, entries):
             modrm = True
             cond["mod"] = 1
             cond["rm"] = int(w[2:])
-        elif w in ("o16", "o32"):
-            cond["os"] = 0 if w == "o16" else 1
-        elif w in ("a16", "a32"):
-            cond["as"] = 0 if w == "a16" else 1
+        elif w in ("o16", "o32", "o64"):
+            cond["os"] = ("o16", "o32", "o64").index(w)
+        elif w in ("a16", "a32", "a64"):
+            cond["as"] = ("a16", "a32", "a64").index(w)
+        elif w == "i64":
+            modes = (32,)
+        elif w == "only64":
+            modes = (64,)
         else:
             fail(line_no, f"unknown token {w}")
     map_id = MAPS.get(tuple(map_bytes))
@@ -163,6 +172,8 @@ def parse_line(line_no, line, entries):
             fail(line_no, "opcode out of range")
         e = Entry(line_no, name, operands, flags, c)
         e.modrm = modrm
+        # REX.W and 64-bit addresses exist only in 64-bit mode.
+        e.modes = tuple(m for m in modes if m == 64 or (c["os"] != 2 and c["as"] != 2))
         entries.setdefault((map_id, op), []).append(e)
 
 
@@ -170,8 +181,8 @@ def is_hex(w):
     return len(w) == 2 and all(ch in "0123456789ABCDEF" for ch in w)
 
 
-LEVELS = [("pfx", K_PREFIX, 4), ("mod", K_MOD, 2), ("reg", K_REG, 8), ("rm", K_RM, 8), ("os", K_OPSIZE, 2),
-          ("as", K_ADSIZE, 2)]
+LEVELS = [("pfx", K_PREFIX, 4), ("mod", K_MOD, 2), ("reg", K_REG, 8), ("rm", K_RM, 8), ("os", K_OPSIZE, 3),
+          ("as", K_ADSIZE, 3)]
 
 
 class Builder:
@@ -190,7 +201,7 @@ class Builder:
             self.mnemonics.setdefault(e.mnemonic, None)
         return (K_LEAF, self.leaf_index[key])
 
-    def build(self, entries, level=0):
+    def build(self, entries, mode, level=0):
         if not entries:
             return (K_EMPTY, 0)
         while level < len(LEVELS):
@@ -207,15 +218,18 @@ class Builder:
         subs = []
         for value in range(n):
             specific = [e for e in entries if e.cond[name] == value]
+            if name == "os" and value == 1 and mode == 64:
+                # Without REX.W and 66 these take their 64-bit form.
+                specific += [e for e in entries if e.cond[name] == 2 and "d64" in e.flags]
             generic = [e for e in entries if e.cond[name] is None]
             if name == "pfx":
                 # Entries without a mandatory prefix live in the "none" slot; the decoder falls back to it.
                 chosen = specific if value != 0 else specific + generic
-            elif name == "rm":
+            elif name in ("rm", "os"):
                 chosen = specific if specific else generic
             else:
                 chosen = specific + generic
-            subs.append(self.build(chosen, level + 1))
+            subs.append(self.build(chosen, mode, level + 1))
         first = len(self.children)
         self.children.extend(subs)
         return (kind, first)
@@ -225,10 +239,11 @@ def main():
     src, dst = sys.argv[1], sys.argv[2]
     entries = parse(src)
     b = Builder()
-    roots = [[(K_EMPTY, 0)] * 256 for _ in range(4)]
+    roots = {mode: [[(K_EMPTY, 0)] * 256 for _ in range(4)] for mode in (32, 64)}
     modrm = [[0] * 256 for _ in range(4)]
     for (map_id, op), es in sorted(entries.items()):
-        roots[map_id][op] = b.build(es)
+        for mode in (32, 64):
+            roots[mode][map_id][op] = b.build([e for e in es if mode in e.modes], mode)
         modrm[map_id][op] = 1 if any(e.modrm for e in es) else 0
         if any(e.modrm for e in es) != all(e.modrm for e in es):
             sys.exit(f"x86-opcodes.txt:{es[0].line_no}: opcode {op:02X} mixes forms with and without ModR/M")
@@ -278,11 +293,15 @@ def main():
     if not b.children:
         out.append("    {0, 0},")
     out.append("};")
-    out.append("inline constexpr TNode Roots[4][256] = {")
-    for m in range(4):
+    out.append("// [64-bit mode][map][opcode]")
+    out.append("inline constexpr TNode Roots[2][4][256] = {")
+    for mode in (32, 64):
         out.append("    {")
-        for i in range(0, 256, 8):
-            out.append("        " + " ".join(f"{{{k}, {x}}}," for k, x in roots[m][i:i + 8]))
+        for m in range(4):
+            out.append("        {")
+            for i in range(0, 256, 8):
+                out.append("            " + " ".join(f"{{{k}, {x}}}," for k, x in roots[mode][m][i:i + 8]))
+            out.append("        },")
         out.append("    },")
     out.append("};")
     out.append("inline constexpr uint8_t ModRMFollows[4][256] = {")

@@ -1,6 +1,7 @@
-// x86list: lists 32-bit x86 code with the crash reporter's decoder, one instruction per line, or
-// one function as the bug report's "disassembling" section shows it. See README-x86list.md.
+// x86list: lists x86 code (32- or 64-bit) with the crash reporter's decoder, one instruction per
+// line, or one function as the bug report's "disassembling" section shows it. See README-x86list.md.
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,15 +18,19 @@
 namespace {
 
 struct TImage {
-    uint32_t Base = 0;
+    uint64_t Base = 0;
+    TX86Mode Mode = TX86Mode::Bits32;
     std::vector<uint8_t> Bytes;
     std::vector<TCodeRange> Code;
-    std::map<uint32_t, std::string> Names;
+    std::map<uint64_t, std::string> Names;
 };
 
 uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
     if (at + 4 > b.size()) return 0;
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+uint64_t Get64(const std::vector<uint8_t>& b, size_t at) {
+    return Get32(b, at) | uint64_t(Get32(b, at + 4)) << 32;
 }
 uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
     if (at + 2 > b.size()) return 0;
@@ -39,15 +44,20 @@ std::string CString(const std::vector<uint8_t>& b, size_t at) {
     return s;
 }
 
-// Maps a PE file's sections at their virtual addresses and collects export and import names.
+// Maps a PE file's sections at their virtual addresses and collects export and import names. A
+// PE32+ file holds 64-bit code.
 bool LoadPe(const std::vector<uint8_t>& file, TImage& image, std::string& error) {
     const uint32_t pe = Get32(file, 0x3C);
     if (file.size() < 0x40 || Get32(file, pe) != 0x4550) return error = "not a PE file", false;
     const uint16_t sections = Get16(file, pe + 6);
     const uint16_t optSize = Get16(file, pe + 20);
     const size_t opt = pe + 24;
-    if (Get16(file, opt) != 0x10B) return error = "not a 32-bit PE file", false;
-    image.Base = Get32(file, opt + 28);
+    const uint16_t magic = Get16(file, opt);
+    if (magic != 0x10B && magic != 0x20B) return error = "neither PE32 nor PE32+", false;
+    const bool x64 = magic == 0x20B;
+    image.Mode = x64 ? TX86Mode::Bits64 : TX86Mode::Bits32;
+    image.Base = x64 ? Get64(file, opt + 24) : Get32(file, opt + 28);
+    const size_t directories = opt + (x64 ? 112 : 96);
     const uint32_t sizeOfImage = Get32(file, opt + 56);
     if (sizeOfImage > (512u << 20)) return error = "image too large", false;
     image.Bytes.assign(sizeOfImage, 0);
@@ -92,7 +102,7 @@ bool LoadPe(const std::vector<uint8_t>& file, TImage& image, std::string& error)
     }
     const auto& img = image.Bytes;
     // Exports: names of routines. Imports: names of the import slots.
-    const uint32_t exp = Get32(file, opt + 96);
+    const uint32_t exp = Get32(file, directories);
     if (exp && exp < img.size()) {
         const uint32_t count = Get32(img, exp + 24), funcs = Get32(img, exp + 28);
         const uint32_t names = Get32(img, exp + 32), ords = Get32(img, exp + 36);
@@ -102,14 +112,17 @@ bool LoadPe(const std::vector<uint8_t>& file, TImage& image, std::string& error)
             if (rva) image.Names[image.Base + rva] = CString(img, Get32(img, names + 4 * i));
         }
     }
-    const uint32_t imp = Get32(file, opt + 104);
+    const uint32_t imp = Get32(file, directories + 8);
+    const uint32_t slot = x64 ? 8 : 4;
     for (uint32_t d = imp; d && d + 20 <= img.size(); d += 20) {
         const uint32_t lookup = Get32(img, d) ? Get32(img, d) : Get32(img, d + 16), iat = Get32(img, d + 16);
         if (!iat) break;
         for (uint32_t k = 0; k < 65536; ++k) {
-            const uint32_t entry = Get32(img, lookup + 4 * k);
+            const uint64_t entry = x64 ? Get64(img, lookup + slot * k) : Get32(img, lookup + slot * k);
             if (!entry) break;
-            if (!(entry & 0x80000000u)) image.Names[image.Base + iat + 4 * k] = CString(img, entry + 2);
+            const bool byOrdinal = entry >> (8 * slot - 1);
+            if (!byOrdinal)
+                image.Names[image.Base + iat + slot * k] = CString(img, size_t(uint32_t(entry)) + 2);
         }
     }
     return true;
@@ -117,8 +130,8 @@ bool LoadPe(const std::vector<uint8_t>& file, TImage& image, std::string& error)
 
 class TNames : public ISymbolResolver {
 public:
-    explicit TNames(const std::map<uint32_t, std::string>& names) : FNames(names) {}
-    bool NameAt(uint32_t address, std::string& name) const override {
+    explicit TNames(const std::map<uint64_t, std::string>& names) : FNames(names) {}
+    bool NameAt(uint64_t address, std::string& name) const override {
         auto it = FNames.find(address);
         if (it == FNames.end()) return false;
         name = it->second;
@@ -126,36 +139,39 @@ public:
     }
 
 private:
-    const std::map<uint32_t, std::string>& FNames;
+    const std::map<uint64_t, std::string>& FNames;
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: x86list [--fields] FILE.exe|FILE.dll\n"
-                         "       x86list [--fields] --raw BASE FILE\n"
-                         "       x86list --function ADDR [--exception ADDR] [--limit N] [--raw BASE] FILE\n");
+    std::fprintf(stderr,
+                 "usage: x86list [--fields] FILE.exe|FILE.dll\n"
+                 "       x86list [--fields] [--64] --raw BASE FILE\n"
+                 "       x86list --function ADDR [--exception ADDR] [--limit N] [--64] [--raw BASE] FILE\n");
     return 2;
 }
 
-bool ParseHex(const char* s, uint32_t& v) {
+bool ParseHex(const char* s, uint64_t& v) {
     char* end = nullptr;
     errno = 0;
-    const unsigned long x = std::strtoul(s, &end, 16);
-    if (errno || !end || *end || x > 0xFFFFFFFFul) return false;
-    v = uint32_t(x);
+    const unsigned long long x = std::strtoull(s, &end, 16);
+    if (errno || !end || *end || end == s) return false;
+    v = x;
     return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    bool fields = false, raw = false, function = false;
-    uint32_t base = 0, entry = 0, exceptionAddress = 0;
+    bool fields = false, raw = false, function = false, raw64 = false;
+    uint64_t base = 0, entry = 0, exceptionAddress = 0;
     int limit = 0;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--fields")
             fields = true;
+        else if (a == "--64")
+            raw64 = true;
         else if (a == "--raw" && i + 1 < argc) {
             raw = true;
             if (!ParseHex(argv[++i], base)) return Usage();
@@ -181,8 +197,9 @@ int main(int argc, char** argv) {
     TImage image;
     if (raw) {
         image.Base = base;
+        image.Mode = raw64 ? TX86Mode::Bits64 : TX86Mode::Bits32;
         image.Bytes = std::move(file);
-        image.Code.push_back({base, base + uint32_t(image.Bytes.size())});
+        image.Code.push_back({base, base + image.Bytes.size()});
     } else {
         std::string error;
         if (!LoadPe(file, image, error)) {
@@ -197,7 +214,7 @@ int main(int argc, char** argv) {
         TCodeRange range{};
         for (const TCodeRange& r : image.Code)
             if (r.Contains(entry)) range = r;
-        const TFunctionAnalysis f = AnalyseFunction(memory, entry, range, &names);
+        const TFunctionAnalysis f = AnalyseFunction(memory, entry, range, &names, image.Mode);
         if (!f.Valid) {
             std::fprintf(stderr, "x86list: %s\n", f.ErrorText.c_str());
             return 1;
@@ -213,23 +230,25 @@ int main(int argc, char** argv) {
     static char outBuffer[1 << 16];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
     char text[X86TextMax];
+    const int digits = X86AddressDigits(image.Mode);
     for (const TCodeRange& r : image.Code) {
         const uint8_t* p = image.Bytes.data() + (r.Begin - image.Base);
-        for (uint32_t a = r.Begin; a < r.End;) {
+        for (uint64_t a = r.Begin; a < r.End;) {
             TX86Instruction ins;
-            const size_t available = r.End - a;
-            DecodeX86(p + (a - r.Begin), available, a, ins);
+            const size_t available = size_t(r.End - a);
+            DecodeX86(p + (a - r.Begin), available, a, ins, image.Mode);
             if (ins.HasPointer) {
-                uint32_t v;
-                if (memory.Read(ins.PointerAddress, &v, 4))
+                uint64_t v = 0;
+                if (memory.Read(ins.PointerAddress, &v, ins.TargetSize))
                     ins.PointerValueValid = true, ins.PointerValue = v;
             }
             FormatX86(ins, text, sizeof text, &names, &memory);
             if (fields) {
                 if (ins.HasTarget)
-                    std::printf("%08X %u %08X %s\n", a, ins.Length, ins.Target, text);
+                    std::printf("%0*" PRIX64 " %u %0*" PRIX64 " %s\n", digits, a, ins.Length, digits,
+                                ins.Target, text);
                 else
-                    std::printf("%08X %u - %s\n", a, ins.Length, text);
+                    std::printf("%0*" PRIX64 " %u - %s\n", digits, a, ins.Length, text);
             } else {
                 std::puts(text);
             }

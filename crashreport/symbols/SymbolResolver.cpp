@@ -6,7 +6,7 @@ bool TMapSymbolResolver::Rva(uint64_t address, uint32_t& rva) const {
     return true;
 }
 
-bool TMapSymbolResolver::NameAt(uint32_t address, std::string& name) const {
+bool TMapSymbolResolver::NameAt(uint64_t address, std::string& name) const {
     uint32_t rva;
     if (!Rva(address, rva)) return false;
     const TMapPublic* p = FMap->FindPublic(rva);
@@ -15,7 +15,7 @@ bool TMapSymbolResolver::NameAt(uint32_t address, std::string& name) const {
     return true;
 }
 
-int TMapSymbolResolver::LineAt(uint32_t address) const {
+int TMapSymbolResolver::LineAt(uint64_t address) const {
     uint32_t rva;
     if (!Rva(address, rva)) return 0;
     return std::max(FMap->FindLine(rva).Line, 0);

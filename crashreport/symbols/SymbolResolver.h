@@ -6,12 +6,12 @@
 #include "crashreport/symbols/MapFile.h"
 #include "crashreport/x86/FunctionListing.h"
 
-// The map as name and line source of the disassembly (32-bit addresses of a module at base).
+// The map as name and line source of the disassembly (addresses of a module at base).
 class TMapSymbolResolver : public ISymbolResolver, public ILineSource {
 public:
     TMapSymbolResolver(TRef<TMapFile> map, uint64_t base) : FMap(std::move(map)), FBase(base) {}
-    bool NameAt(uint32_t address, std::string& name) const override;
-    int LineAt(uint32_t address) const override;
+    bool NameAt(uint64_t address, std::string& name) const override;
+    int LineAt(uint64_t address) const override;
 
 private:
     bool Rva(uint64_t address, uint32_t& rva) const;

@@ -12,12 +12,13 @@ enum ENodeKind : uint8_t {
     NodeMod,    // children: memory, register
     NodeReg,    // children: ModR/M reg 0..7
     NodeRm,     // children: ModR/M rm 0..7
-    NodeOpSize, // children: 16, 32
-    NodeAdSize, // children: 16, 32
+    NodeOpSize, // children: 16, 32, 64 (REX.W)
+    NodeAdSize, // children: 16, 32, 64
 };
 
 // Immediate kinds of a leaf, in the order the immediates follow the instruction.
-enum EImmKind : uint8_t { ImmNone, ImmByte, ImmWord, ImmOpSize, ImmFarPtr, ImmMoffs };
+// ImmOpSize is at most 4 bytes (sign-extended with REX.W); ImmOpSize64 is 8 bytes with REX.W.
+enum EImmKind : uint8_t { ImmNone, ImmByte, ImmWord, ImmOpSize, ImmFarPtr, ImmMoffs, ImmOpSize64 };
 
 enum : uint8_t {
     FlagCall = 1,
@@ -26,6 +27,7 @@ enum : uint8_t {
     FlagRet = 8,
     FlagStr = 16,
     FlagForcereg = 32,
+    FlagD64 = 64,
 };
 
 struct TNode {

@@ -8,8 +8,15 @@ using namespace ze::x86tables;
 namespace {
 
 const char* const Reg8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
-const char* const Reg16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
-const char* const Reg32[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+// With any REX prefix the byte registers 4..7 are the low bytes of rsp, rbp, rsi and rdi.
+const char* const Reg8Rex[16] = {"al",  "cl",  "dl",   "bl",   "spl",  "bpl",  "sil",  "dil",
+                                 "r8b", "r9b", "r10b", "r11b", "r12b", "r13b", "r14b", "r15b"};
+const char* const Reg16[16] = {"ax",  "cx",  "dx",   "bx",   "sp",   "bp",   "si",   "di",
+                               "r8w", "r9w", "r10w", "r11w", "r12w", "r13w", "r14w", "r15w"};
+const char* const Reg32[16] = {"eax", "ecx", "edx",  "ebx",  "esp",  "ebp",  "esi",  "edi",
+                               "r8d", "r9d", "r10d", "r11d", "r12d", "r13d", "r14d", "r15d"};
+const char* const Reg64[16] = {"rax", "rcx", "rdx", "rbx", "rsp", "rbp", "rsi", "rdi",
+                               "r8",  "r9",  "r10", "r11", "r12", "r13", "r14", "r15"};
 const char* const Seg[8] = {"es", "cs", "ss", "ds", "fs", "gs", "?", "?"};
 const char* const Mem16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
 
@@ -26,16 +33,23 @@ struct TWriter {
         while (*s && P < End)
             *P++ = *s++;
     }
-    void Hex(uint32_t v) {
-        char tmp[16];
+    void Hex(uint64_t v) {
+        char tmp[24];
         const size_t n = FormatX86Hex(v, tmp);
         for (size_t i = 0; i < n; ++i)
             Put(tmp[i]);
     }
-    void Hex8(uint32_t v) {
-        static const char digits[] = "0123456789ABCDEF";
-        for (int shift = 28; shift >= 0; shift -= 4)
-            Put(digits[(v >> shift) & 15]);
+    void HexDigits(uint64_t v, int digits) {
+        static const char hex[] = "0123456789ABCDEF";
+        if (End - P < digits) {
+            for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+                Put(hex[(v >> shift) & 15]);
+            return;
+        }
+        // Every line starts with one: written from the back without a check per digit.
+        for (int i = digits - 1; i >= 0; --i, v >>= 4)
+            P[i] = hex[v & 15];
+        P += digits;
     }
     void Dec(unsigned v) {
         if (v >= 10) Dec(v / 10);
@@ -51,7 +65,8 @@ struct TWriter {
 enum ESize : uint8_t { SizeNone, SizeByte, SizeWord, SizeDword, SizeQword, SizeTbyte, SizeXmm, SizeFword };
 const char* const SizeNames[] = {"", "byte", "word", "dword", "qword", "tbyte", "xmmword", "fword"};
 
-ESize MemorySize(uint8_t op, bool opSize16) {
+ESize MemorySize(uint8_t op, const TX86Instruction& ins) {
+    const bool opSize16 = ins.OpSize16;
     switch (op) {
     case OpEb:
     case OpMb:
@@ -75,7 +90,11 @@ ESize MemorySize(uint8_t op, bool opSize16) {
     case OpXv:
     case OpYv:
     case OpOv:
-        return opSize16 ? SizeWord : SizeDword;
+        return opSize16 ? SizeWord : ins.OpSize64 ? SizeQword : SizeDword;
+    case OpEy:
+    case OpMy:
+        return ins.OpSize64 ? SizeQword : SizeDword;
+    case OpEq:
     case OpMq:
     case OpWq:
     case OpQq:
@@ -86,7 +105,7 @@ ESize MemorySize(uint8_t op, bool opSize16) {
     case OpWx:
         return SizeXmm;
     case OpMp:
-        return opSize16 ? SizeDword : SizeFword;
+        return opSize16 ? SizeDword : ins.OpSize64 ? SizeTbyte : SizeFword;
     case OpMa:
         return opSize16 ? SizeDword : SizeQword;
     default:
@@ -95,9 +114,13 @@ ESize MemorySize(uint8_t op, bool opSize16) {
 }
 
 // Register-file of an E/Q/W-type operand in its register form.
-enum ERegFile : uint8_t { File8, File16, File32, FileMmx, FileXmm };
+enum ERegFile : uint8_t { File8, File16, File32, File64, FileMmx, FileXmm };
 
-ERegFile RegisterFile(uint8_t op, bool opSize16) {
+ERegFile OperandSizeFile(const TX86Instruction& ins) {
+    return ins.OpSize16 ? File16 : ins.OpSize64 ? File64 : File32;
+}
+
+ERegFile RegisterFile(uint8_t op, const TX86Instruction& ins) {
     switch (op) {
     case OpEb:
         return File8;
@@ -105,7 +128,13 @@ ERegFile RegisterFile(uint8_t op, bool opSize16) {
         return File16;
     case OpEv:
     case OpRv:
-        return opSize16 ? File16 : File32;
+        return OperandSizeFile(ins);
+    case OpEy:
+        return ins.OpSize64 ? File64 : File32;
+    case OpEq:
+        return File64;
+    case OpRd: // control and debug register moves take full-size registers
+        return ins.Mode == TX86Mode::Bits64 ? File64 : File32;
     case OpQq:
     case OpQd:
     case OpNq:
@@ -123,16 +152,20 @@ ERegFile RegisterFile(uint8_t op, bool opSize16) {
     }
 }
 
-void PutRegister(TWriter& w, ERegFile file, unsigned n) {
+// n is the register number including its REX bit.
+void PutRegister(TWriter& w, ERegFile file, unsigned n, uint8_t rex) {
     switch (file) {
     case File8:
-        w.Puts(Reg8[n & 7]);
+        w.Puts(rex ? Reg8Rex[n & 15] : Reg8[n & 7]);
         break;
     case File16:
-        w.Puts(Reg16[n & 7]);
+        w.Puts(Reg16[n & 15]);
         break;
     case File32:
-        w.Puts(Reg32[n & 7]);
+        w.Puts(Reg32[n & 15]);
+        break;
+    case File64:
+        w.Puts(Reg64[n & 15]);
         break;
     case FileMmx:
         w.Puts("mm");
@@ -140,7 +173,7 @@ void PutRegister(TWriter& w, ERegFile file, unsigned n) {
         break;
     case FileXmm:
         w.Puts("xmm");
-        w.Put(char('0' + (n & 7)));
+        w.Dec(n & 15);
         break;
     }
 }
@@ -166,21 +199,30 @@ void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
     }
     w.Put('[');
     const uint8_t mod = ins.ModRM >> 6, rm = ins.ModRM & 7;
+    // Address registers: 32-bit, or 64-bit in 64-bit mode without 67.
+    const char* const* regs = ins.Mode == TX86Mode::Bits64 && !ins.AdSize32 ? Reg64 : Reg32;
+    const unsigned rexB = ins.Rex & X86RexB ? 8 : 0, rexX = ins.Rex & X86RexX ? 8 : 0;
     bool any = false;
+    if (ins.RipRelative) {
+        // The address it refers to says more than the distance.
+        w.Hex(ins.RipAddress);
+        w.Put(']');
+        return;
+    }
     if (ins.AdSize16) {
         if (!(mod == 0 && rm == 6)) {
             w.Puts(Mem16[rm]);
             any = true;
         }
     } else if (ins.HasSib) {
-        const unsigned base = ins.Sib & 7, index = (ins.Sib >> 3) & 7, scale = ins.Sib >> 6;
+        const unsigned base = ins.Sib & 7, index = ((ins.Sib >> 3) & 7) | rexX, scale = ins.Sib >> 6;
         if (!(base == 5 && mod == 0)) {
-            w.Puts(Reg32[base]);
+            w.Puts(regs[base | rexB]);
             any = true;
         }
         if (index != 4) {
             if (any) w.Put('+');
-            w.Puts(Reg32[index]);
+            w.Puts(regs[index]);
             if (scale) {
                 w.Put('*');
                 w.Put(char('0' + (1 << scale)));
@@ -188,11 +230,16 @@ void PutMemory(TWriter& w, const TX86Instruction& ins, ESize size) {
             any = true;
         }
     } else if (!(mod == 0 && rm == 5)) {
-        w.Puts(Reg32[rm]);
+        w.Puts(regs[rm | rexB]);
         any = true;
     }
     if (!any) {
-        w.Hex(ins.AdSize16 ? uint32_t(ins.Disp) & 0xFFFF : uint32_t(ins.Disp));
+        if (ins.AdSize16)
+            w.Hex(uint32_t(ins.Disp) & 0xFFFF);
+        else if (regs == Reg64)
+            w.Hex(uint64_t(int64_t(ins.Disp)));
+        else
+            w.Hex(uint32_t(ins.Disp));
     } else if (ins.DispSize && ins.Disp != 0) {
         PutSigned(w, ins.Disp);
     }
@@ -207,17 +254,25 @@ void PutStringOperand(TWriter& w, const TX86Instruction& ins, ESize size, bool d
     else
         w.Puts(ins.Segment ? Seg[ins.Segment - 1] : "ds"), w.Put(':');
     w.Put('[');
-    w.Puts(destination ? (ins.AdSize16 ? "di" : "edi") : (ins.AdSize16 ? "si" : "esi"));
+    if (ins.AdSize16)
+        w.Puts(destination ? "di" : "si");
+    else if (ins.Mode == TX86Mode::Bits64 && !ins.AdSize32)
+        w.Puts(destination ? "rdi" : "rsi");
+    else
+        w.Puts(destination ? "edi" : "esi");
     w.Put(']');
 }
 
-uint32_t ImmediateOfSize(uint32_t v, bool opSize16) {
-    return opSize16 ? v & 0xFFFF : v;
+// A sign-extended immediate at the instruction's operand size.
+uint64_t ImmediateOfSize(uint64_t v, const TX86Instruction& ins) {
+    return ins.OpSize16 ? v & 0xFFFF : ins.OpSize64 ? v : uint32_t(v);
 }
 
 void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondImmediate) {
-    const uint8_t mod = ins.ModRM >> 6, reg = (ins.ModRM >> 3) & 7, rm = ins.ModRM & 7;
-    const bool o16 = ins.OpSize16;
+    const uint8_t mod = ins.ModRM >> 6;
+    const unsigned reg = ((ins.ModRM >> 3) & 7) | (ins.Rex & X86RexR ? 8 : 0);
+    const unsigned rm = (ins.ModRM & 7) | (ins.Rex & X86RexB ? 8 : 0);
+    const unsigned opReg = (ins.Opcode & 7) | (ins.Rex & X86RexB ? 8 : 0);
     switch (op) {
     case OpEb:
     case OpEw:
@@ -225,6 +280,8 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
     case OpEv:
     case OpEdw:
     case OpEdb:
+    case OpEy:
+    case OpEq:
     case OpQq:
     case OpQd:
     case OpWx:
@@ -241,56 +298,66 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
     case OpMp:
     case OpMa:
     case OpMv:
+    case OpMy:
         if (mod == 3)
-            PutRegister(w, RegisterFile(op, o16), rm);
+            PutRegister(w, RegisterFile(op, ins), rm, ins.Rex);
         else
-            PutMemory(w, ins, MemorySize(op, o16));
+            PutMemory(w, ins, MemorySize(op, ins));
         break;
     case OpRv:
     case OpRd:
     case OpNq:
     case OpUx:
-        PutRegister(w, RegisterFile(op, o16), rm);
+        PutRegister(w, RegisterFile(op, ins), rm, ins.Rex);
         break;
     case OpGb:
-        PutRegister(w, File8, reg);
+        PutRegister(w, File8, reg, ins.Rex);
         break;
     case OpGw:
-        PutRegister(w, File16, reg);
+        PutRegister(w, File16, reg, ins.Rex);
         break;
     case OpGd:
-        PutRegister(w, File32, reg);
+        PutRegister(w, File32, reg, ins.Rex);
         break;
     case OpGv:
-        PutRegister(w, o16 ? File16 : File32, reg);
+        PutRegister(w, OperandSizeFile(ins), reg, ins.Rex);
+        break;
+    case OpGy:
+        PutRegister(w, ins.OpSize64 ? File64 : File32, reg, ins.Rex);
+        break;
+    case OpGq:
+        PutRegister(w, File64, reg, ins.Rex);
         break;
     case OpPq:
-        PutRegister(w, FileMmx, reg);
+        PutRegister(w, FileMmx, reg, ins.Rex);
         break;
     case OpVx:
-        PutRegister(w, FileXmm, reg);
+        PutRegister(w, FileXmm, reg, ins.Rex);
         break;
     case OpSw:
-        w.Puts(Seg[reg]);
+        w.Puts(Seg[reg & 7]);
         break;
     case OpCd:
         w.Puts("cr");
-        w.Put(char('0' + reg));
+        w.Dec(reg);
         break;
     case OpDd:
         w.Puts("dr");
-        w.Put(char('0' + reg));
+        w.Dec(reg);
         break;
     case OpIb:
         w.Hex(secondImmediate ? ins.Imm2 : ins.Imm);
         break;
     case OpIbs:
-        w.Hex(ImmediateOfSize(uint32_t(int32_t(int8_t(ins.Imm))), o16));
+        w.Hex(ImmediateOfSize(uint64_t(int64_t(int8_t(ins.Imm))), ins));
         break;
     case OpIw:
         w.Hex(ins.Imm);
         break;
     case OpIz:
+        // Sign-extended to 64 bits; as encoded otherwise.
+        w.Hex(ins.OpSize64 ? uint64_t(int64_t(int32_t(uint32_t(ins.Imm)))) : ins.Imm);
+        break;
     case OpIv:
         w.Hex(ins.Imm);
         break;
@@ -314,27 +381,30 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
     }
     case OpXb:
     case OpXv:
-        PutStringOperand(w, ins, MemorySize(op, o16), false);
+        PutStringOperand(w, ins, MemorySize(op, ins), false);
         break;
     case OpYb:
     case OpYv:
-        PutStringOperand(w, ins, MemorySize(op, o16), true);
+        PutStringOperand(w, ins, MemorySize(op, ins), true);
         break;
     case OpZb:
-        PutRegister(w, File8, ins.Opcode & 7);
+        PutRegister(w, File8, opReg, ins.Rex);
         break;
     case OpZv:
-        PutRegister(w, o16 ? File16 : File32, ins.Opcode & 7);
+        PutRegister(w, OperandSizeFile(ins), opReg, ins.Rex);
         break;
     case OpZd:
-        PutRegister(w, File32, ins.Opcode & 7);
+        PutRegister(w, File32, opReg, ins.Rex);
+        break;
+    case OpZy:
+        PutRegister(w, ins.OpSize64 ? File64 : File32, opReg, ins.Rex);
         break;
     case OpST:
         w.Puts("st");
         break;
     case OpSTi:
         w.Puts("st(");
-        w.Put(char('0' + rm));
+        w.Put(char('0' + (rm & 7)));
         w.Put(')');
         break;
     case OpOne:
@@ -360,7 +430,7 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
     case OpEBP:
     case OpESI:
     case OpEDI:
-        PutRegister(w, o16 ? File16 : File32, unsigned(op - OpEAX));
+        PutRegister(w, OperandSizeFile(ins), unsigned(op - OpEAX), ins.Rex);
         break;
     case OpEs:
     case OpCs:
@@ -380,7 +450,7 @@ void PutOperand(TWriter& w, const TX86Instruction& ins, uint8_t op, bool secondI
 }
 
 // Text of printable characters at address, for the "  ; 'text'" comment.
-bool ReadableText(const IMemoryReader& memory, uint32_t address, char* text, size_t textSize) {
+bool ReadableText(const IMemoryReader& memory, uint64_t address, char* text, size_t textSize) {
     uint8_t bytes[48];
     size_t n = sizeof bytes;
     while (n >= 4 && !memory.Read(address, bytes, n))
@@ -400,13 +470,13 @@ bool ReadableText(const IMemoryReader& memory, uint32_t address, char* text, siz
 
 } // namespace
 
-size_t FormatX86Hex(uint32_t value, char* buffer) {
+size_t FormatX86Hex(uint64_t value, char* buffer) {
     if (value < 10) {
         buffer[0] = char('0' + value);
         return 1;
     }
     static const char digits[] = "0123456789ABCDEF";
-    char tmp[8];
+    char tmp[16];
     int n = 0;
     while (value) {
         tmp[n++] = digits[value & 15];
@@ -424,7 +494,9 @@ size_t FormatX86(const TX86Instruction& ins, char* buffer, size_t size, const IS
                  const IMemoryReader* memory) {
     if (size == 0) return 0;
     TWriter w{buffer, buffer, buffer + size - 1};
-    w.Hex8(ins.Address);
+    const bool x64 = ins.Mode == TX86Mode::Bits64;
+    const int digits = X86AddressDigits(ins.Mode);
+    w.HexDigits(ins.Address, digits);
     w.Puts("   ");
     if (!ins.Valid) {
         w.Puts("db ");
@@ -443,7 +515,7 @@ size_t FormatX86(const TX86Instruction& ins, char* buffer, size_t size, const IS
     w.Puts(Mnemonics + leaf.Mnemonic);
     if (leaf.Operands[0] != OpNone) {
         w.Put(' ');
-        w.PadTo(19);
+        w.PadTo(size_t(digits) + 11);
         bool sawImmediate = false;
         for (int i = 0; i < 3 && leaf.Operands[i] != OpNone; ++i) {
             if (i) w.Puts(", ");
@@ -471,8 +543,15 @@ size_t FormatX86(const TX86Instruction& ins, char* buffer, size_t size, const IS
     } else if (memory) {
         char text[41];
         bool found = false;
-        if (ins.ImmSize == 4 && !ins.HasTarget) found = ReadableText(*memory, ins.Imm, text, sizeof text);
-        if (!found && ins.DispSize == 4) found = ReadableText(*memory, uint32_t(ins.Disp), text, sizeof text);
+        if (x64) {
+            if (ins.RipRelative) found = ReadableText(*memory, ins.RipAddress, text, sizeof text);
+            if (!found && ins.ImmSize >= 4 && !ins.HasTarget)
+                found = ReadableText(*memory, ins.Imm, text, sizeof text);
+        } else {
+            if (ins.ImmSize == 4 && !ins.HasTarget) found = ReadableText(*memory, ins.Imm, text, sizeof text);
+            if (!found && ins.DispSize == 4)
+                found = ReadableText(*memory, uint32_t(ins.Disp), text, sizeof text);
+        }
         if (found) {
             w.Puts("  ; '");
             w.Puts(text);

@@ -99,15 +99,15 @@ public:
 
 private:
     struct TArea {
-        uint32_t End = 0;
+        uint64_t End = 0;
         TCodeAreaKind Kind = TCodeAreaKind::Code;
         bool Label = false;
         bool Done = false;
     };
 
-    bool AddTarget(uint32_t target, bool label);
-    bool FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>* jumps);
-    bool NoReturnTarget(uint32_t target) const;
+    bool AddTarget(uint64_t target, bool label);
+    bool FollowArea(uint64_t begin, bool tentative, std::vector<uint64_t>* jumps);
+    bool NoReturnTarget(uint64_t target) const;
     void CheckJumpTable(const TX86Instruction& cmp, const TX86Instruction& jcc, const TX86Instruction& jmp);
     bool TryContinuation();
     void FollowHandlerTable(const TX86Instruction& jmp);
@@ -116,13 +116,13 @@ private:
     TCodeRange FCode;
     const ISymbolResolver* FSymbols;
     TFunctionAnalysis& FResult;
-    std::map<uint32_t, TArea> FAreas;
-    std::vector<uint32_t> FPending;
-    std::set<uint32_t> FCallSites;
+    std::map<uint64_t, TArea> FAreas;
+    std::vector<uint64_t> FPending;
+    std::set<uint64_t> FCallSites;
     size_t FInstructions = 0;
 };
 
-bool TAnalyser::AddTarget(uint32_t target, bool label) {
+bool TAnalyser::AddTarget(uint64_t target, bool label) {
     if (!FCode.Contains(target)) return true;
     auto it = FAreas.upper_bound(target);
     if (it != FAreas.begin()) {
@@ -148,7 +148,7 @@ bool TAnalyser::AddTarget(uint32_t target, bool label) {
     return true;
 }
 
-bool TAnalyser::NoReturnTarget(uint32_t target) const {
+bool TAnalyser::NoReturnTarget(uint64_t target) const {
     std::string name;
     return FSymbols && FSymbols->NameAt(target, name) && IsNoReturnName(name);
 }
@@ -161,10 +161,10 @@ void TAnalyser::CheckJumpTable(const TX86Instruction& cmp, const TX86Instruction
     if ((cmp.Opcode == 0x83 || cmp.Opcode == 0x81) && cmp.HasModRM && (cmp.ModRM & 0xF8) == 0xF8 &&
         !cmp.OpSize16) {
         reg = cmp.ModRM & 7;
-        limit = cmp.Opcode == 0x83 ? uint32_t(int32_t(int8_t(cmp.Imm))) : cmp.Imm;
+        limit = cmp.Opcode == 0x83 ? uint32_t(int32_t(int8_t(cmp.Imm))) : uint32_t(cmp.Imm);
     } else if (cmp.Opcode == 0x3D && !cmp.OpSize16) {
         reg = 0;
-        limit = cmp.Imm;
+        limit = uint32_t(cmp.Imm);
     } else {
         return;
     }
@@ -190,7 +190,7 @@ void TAnalyser::CheckJumpTable(const TX86Instruction& cmp, const TX86Instruction
         ((jmp.Sib >> 3) & 7) != reg || jmp.AdSize16 || jmp.Segment)
         return;
     if (count == 0 || count > MaxJumpTableEntries) return;
-    const uint32_t table = uint32_t(jmp.Disp);
+    const uint64_t table = uint32_t(jmp.Disp);
     uint32_t entries[MaxJumpTableEntries];
     if (!FMemory.Read(table, entries, count * 4)) return;
     // Tables right behind the jump are part of the function; elsewhere they are just followed.
@@ -227,8 +227,9 @@ void TAnalyser::FollowHandlerTable(const TX86Instruction& jmp) {
 }
 
 // Follows one area of code. jumps (tentative areas only) collects the jump targets met.
-bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>* jumps) {
-    uint32_t cur = begin;
+bool TAnalyser::FollowArea(uint64_t begin, bool tentative, std::vector<uint64_t>* jumps) {
+    const bool x64 = FResult.Mode == TX86Mode::Bits64;
+    uint64_t cur = begin;
     TX86Instruction history[3];
     int seen = 0;
     for (;;) {
@@ -240,7 +241,7 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
         if (!FCode.Contains(cur) && FCode.Contains(begin)) break;
         if (++FInstructions > MaxInstructions) return false;
         TX86Instruction& ins = history[seen % 3];
-        if (!DecodeX86(FMemory, cur, ins)) return false;
+        if (!DecodeX86(FMemory, cur, ins, FResult.Mode)) return false;
         ++seen;
         cur = ins.Next;
         bool endsArea = ins.IsReturn || (ins.IsJump && !ins.IsConditional);
@@ -268,12 +269,12 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
         }
         if (ins.IsCall) {
             const bool known = ins.HasTarget || (ins.HasPointer && ins.PointerValueValid);
-            const uint32_t target = ins.HasTarget ? ins.Target : ins.PointerValue;
+            const uint64_t target = ins.HasTarget ? ins.Target : ins.PointerValue;
             if (known && NoReturnTarget(target)) endsArea = true;
             // The call may go through a pointer whose own address carries the import's name.
             if (!ins.HasTarget && ins.HasPointer && NoReturnTarget(ins.PointerAddress)) endsArea = true;
         }
-        if (seen >= 2 && !tentative) {
+        if (seen >= 2 && !tentative && !x64) {
             // Exception frame: push offset handler; push dword ptr fs:[reg] / fs:[0].
             const TX86Instruction& prev = history[(seen - 2) % 3];
             if (prev.Opcode == 0x68 && !prev.OpSize16 && ins.Segment == X86SegFs && ins.Opcode == 0xFF &&
@@ -283,9 +284,9 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
                 if (!AddTarget(prev.Imm, true)) return false;
             }
         }
-        if (seen >= 3 && !tentative && ins.Opcode == 0xFF)
+        if (seen >= 3 && !tentative && !x64 && ins.Opcode == 0xFF)
             CheckJumpTable(history[(seen - 3) % 3], history[(seen - 2) % 3], ins);
-        if (!tentative && ins.Opcode == 0xE9 && ins.HasTarget) FollowHandlerTable(ins);
+        if (!tentative && !x64 && ins.Opcode == 0xE9 && ins.HasTarget) FollowHandlerTable(ins);
         if (endsArea) break;
     }
     if (!tentative) {
@@ -301,13 +302,13 @@ bool TAnalyser::FollowArea(uint32_t begin, bool tentative, std::vector<uint32_t>
 // is no function of its own, and jumps back into the function.
 bool TAnalyser::TryContinuation() {
     if (FAreas.empty()) return false;
-    uint32_t start = std::prev(FAreas.end())->second.End;
-    const uint32_t limit = start + ContinuationWindow;
+    uint64_t start = std::prev(FAreas.end())->second.End;
+    const uint64_t limit = start + ContinuationWindow;
     // Skip alignment padding.
     for (;;) {
         if (start >= limit || !FCode.Contains(start)) return false;
         TX86Instruction ins;
-        if (!DecodeX86(FMemory, start, ins)) return false;
+        if (!DecodeX86(FMemory, start, ins, FResult.Mode)) return false;
         const bool padding =
             ins.Opcode == 0x90 || ins.Opcode == 0xCC || ins.Opcode == 0x11F ||
             (ins.Opcode == 0x8D && ((ins.ModRM >> 3) & 7) == (ins.ModRM & 7) && ins.Disp == 0 &&
@@ -318,10 +319,10 @@ bool TAnalyser::TryContinuation() {
     }
     std::string name;
     if (FSymbols && FSymbols->NameAt(start, name)) return false;
-    std::vector<uint32_t> jumps;
+    std::vector<uint64_t> jumps;
     if (!FollowArea(start, true, &jumps)) return false;
     bool jumpsBack = false;
-    for (uint32_t j : jumps) {
+    for (uint64_t j : jumps) {
         auto it = FAreas.upper_bound(j);
         if (it != FAreas.begin() && j < std::prev(it)->second.End) jumpsBack = true;
     }
@@ -338,7 +339,7 @@ bool TAnalyser::Run() {
     FPending.push_back(FResult.Entry);
     for (;;) {
         while (!FPending.empty()) {
-            const uint32_t begin = FPending.back();
+            const uint64_t begin = FPending.back();
             FPending.pop_back();
             auto it = FAreas.find(begin);
             if (it == FAreas.end() || it->second.Done) continue;
@@ -359,11 +360,12 @@ bool TAnalyser::Run() {
         if (FResult.Areas[i].End > FResult.Areas[i + 1].Begin)
             FResult.Areas[i].End = FResult.Areas[i + 1].Begin;
     // A straight entry: no jump or relative call among the instructions of the first 6 bytes,
-    // and nothing jumps into them.
+    // and nothing jumps into them. RIP-relative operands would not survive a move either.
     FResult.EntryStraight = true;
-    for (uint32_t cur = FResult.Entry; cur < FResult.Entry + 6;) {
+    for (uint64_t cur = FResult.Entry; cur < FResult.Entry + 6;) {
         TX86Instruction ins;
-        if (!DecodeX86(FMemory, cur, ins) || ins.IsJump || ins.IsReturn || (ins.IsCall && ins.HasTarget)) {
+        if (!DecodeX86(FMemory, cur, ins, FResult.Mode) || ins.IsJump || ins.IsReturn ||
+            (ins.IsCall && ins.HasTarget) || ins.RipRelative) {
             FResult.EntryStraight = false;
             break;
         }
@@ -376,10 +378,11 @@ bool TAnalyser::Run() {
 
 } // namespace
 
-TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, const TCodeRange& code,
-                                  const ISymbolResolver* symbols) {
+TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint64_t entry, const TCodeRange& code,
+                                  const ISymbolResolver* symbols, TX86Mode mode) {
     TFunctionAnalysis result;
     result.Entry = entry;
+    result.Mode = mode;
     uint8_t probe;
     if (!memory.Read(entry, &probe, 1)) {
         result.ErrorCode = FunctionErrorNotCommitted;
@@ -390,6 +393,7 @@ TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, c
     if (!analyser.Run()) {
         result = TFunctionAnalysis{};
         result.Entry = entry;
+        result.Mode = mode;
         result.ErrorCode = FunctionErrorInvalidCode;
         result.ErrorText = "Invalid code!";
         return result;

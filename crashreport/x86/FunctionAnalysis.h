@@ -12,31 +12,32 @@
 enum class TCodeAreaKind : uint8_t { Code, JumpTable, HandlerTable };
 
 struct TCodeArea {
-    uint32_t Begin = 0;
-    uint32_t End = 0; // exclusive
+    uint64_t Begin = 0;
+    uint64_t End = 0; // exclusive
     TCodeAreaKind Kind = TCodeAreaKind::Code;
     bool Label = false; // reached by a jump (or a handler/table entry)
 };
 
 struct TFunctionCall {
-    uint32_t Address = 0; // of the call instruction
-    uint32_t Next = 0;    // address after it
-    uint32_t Target = 0;
+    uint64_t Address = 0; // of the call instruction
+    uint64_t Next = 0;    // address after it
+    uint64_t Target = 0;
     bool TargetKnown = false;
 };
 
 // The module's code; targets outside it are not followed.
 struct TCodeRange {
-    uint32_t Begin = 0;
-    uint32_t End = 0; // exclusive
-    bool Contains(uint32_t a) const { return a >= Begin && a < End; }
+    uint64_t Begin = 0;
+    uint64_t End = 0; // exclusive
+    bool Contains(uint64_t a) const { return a >= Begin && a < End; }
 };
 
 constexpr uint32_t FunctionErrorInvalidCode = 0x20000001; // our own code for undecodable code
 constexpr uint32_t FunctionErrorNotCommitted = 87;        // the system's "invalid parameter"
 
 struct TFunctionAnalysis {
-    uint32_t Entry = 0;
+    uint64_t Entry = 0;
+    TX86Mode Mode = TX86Mode::Bits32;
     bool Valid = false;
     uint32_t ErrorCode = 0;
     std::string ErrorText;
@@ -48,9 +49,12 @@ struct TFunctionAnalysis {
     bool EntryStraight = false;
 };
 
+// Exception frames, jump tables and handler tables are recognised in the patterns of 32-bit code
+// only; 64-bit code is followed through its calls and jumps.
+
 // The routines that never return (the area ends after a call to one of them). Accepts decorated
 // forms: leading underscores, stdcall "@n", C++ parameter lists, namespaces, Itanium mangling.
 bool IsNoReturnName(std::string_view name);
 
-TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint32_t entry, const TCodeRange& code,
-                                  const ISymbolResolver* symbols = nullptr);
+TFunctionAnalysis AnalyseFunction(const IMemoryReader& memory, uint64_t entry, const TCodeRange& code,
+                                  const ISymbolResolver* symbols = nullptr, TX86Mode mode = TX86Mode::Bits32);

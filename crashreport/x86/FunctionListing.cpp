@@ -23,6 +23,7 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
                          const ISymbolResolver* symbols, const ILineSource* lines,
                          const TListingOptions& options) {
     if (!function.Valid || function.Areas.empty()) return {};
+    const int digits = X86AddressDigits(function.Mode);
     std::string name;
     const bool named = symbols && symbols->NameAt(function.Entry, name);
     if (!named) {
@@ -32,7 +33,7 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
     std::vector<TLine> out;
     {
         TLine first;
-        AppendHex(first.Text, function.Entry, 8);
+        AppendHex(first.Text, function.Entry, digits);
         first.Text += named ? " public " : " ";
         first.Text += name;
         out.push_back(first);
@@ -45,8 +46,8 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
         if (i > 0 && function.Areas[i - 1].End != area.Begin) {
             if (options.FormatDisAsm) {
                 TLine blank, sep;
-                AppendHex(blank.Text, function.Areas[i - 1].End, 8);
-                AppendHex(sep.Text, function.Areas[i - 1].End, 8);
+                AppendHex(blank.Text, function.Areas[i - 1].End, digits);
+                AppendHex(sep.Text, function.Areas[i - 1].End, digits);
                 sep.Text += " ; ---------------------------------------------------------";
                 out.push_back(blank);
                 out.push_back(sep);
@@ -55,12 +56,12 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
         }
         if (area.Kind == TCodeAreaKind::Code && (area.Label || area.Begin == function.Entry)) {
             TLine label;
-            AppendHex(label.Text, area.Begin, 8);
+            AppendHex(label.Text, area.Begin, digits);
             label.Text += ' ';
             if (area.Begin == function.Entry) {
                 label.Text += name;
                 label.Text += ':';
-                PadTo(label.Text, 31);
+                PadTo(label.Text, size_t(digits) + 23);
                 label.Text += "  ; function entry point";
             } else {
                 label.Text += "loc_";
@@ -70,15 +71,15 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
             out.push_back(label);
         }
         if (area.Kind == TCodeAreaKind::JumpTable) {
-            for (uint32_t a = area.Begin; a + 4 <= area.End; a += 4) {
+            for (uint64_t a = area.Begin; a + 4 <= area.End; a += 4) {
                 uint32_t target = 0;
                 if (!memory.Read(a, &target, 4)) return ListingInternalError;
                 TLine entry;
-                AppendHex(entry.Text, a, 8);
+                AppendHex(entry.Text, a, digits);
                 entry.Text += "   dd loc_";
                 AppendHex(entry.Text, target);
                 if (a == area.Begin) {
-                    PadTo(entry.Text, 31);
+                    PadTo(entry.Text, size_t(digits) + 23);
                     entry.Text += "  ; case jump table";
                 }
                 out.push_back(entry);
@@ -87,7 +88,7 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
         }
         if (area.Kind == TCodeAreaKind::HandlerTable) {
             // "  on EClass do loc_..." with the class names padded to the longest; "  else" for the default.
-            const uint32_t count = (area.End - area.Begin - 4) / 8;
+            const uint32_t count = uint32_t((area.End - area.Begin - 4) / 8);
             std::vector<std::pair<std::string, uint32_t>> entries;
             size_t width = 0;
             for (uint32_t k = 0; k < count; ++k) {
@@ -100,7 +101,7 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
             }
             for (uint32_t k = 0; k < count; ++k) {
                 TLine entry;
-                AppendHex(entry.Text, area.Begin + 4 + 8 * k, 8);
+                AppendHex(entry.Text, area.Begin + 4 + 8 * k, digits);
                 entry.Text += ' ';
                 if (entries[k].first.empty()) {
                     entry.Text += "  else loc_";
@@ -116,15 +117,15 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
         }
         if (area.Kind != TCodeAreaKind::Code) continue;
         char buffer[X86TextMax];
-        for (uint32_t a = area.Begin; a < area.End;) {
+        for (uint64_t a = area.Begin; a < area.End;) {
             TX86Instruction ins;
-            if (!DecodeX86(memory, a, ins)) return ListingInternalError;
+            if (!DecodeX86(memory, a, ins, function.Mode)) return ListingInternalError;
             TLine line;
             line.Text.assign(buffer, FormatX86(ins, buffer, sizeof buffer, symbols, &memory));
             line.Instruction = true;
             if (options.ExceptionAddress && a <= options.ExceptionAddress &&
                 options.ExceptionAddress < ins.Next) {
-                line.Text[9] = '>';
+                line.Text[size_t(digits) + 1] = '>';
                 markerLine = out.size();
             }
             if (lines) {
@@ -151,7 +152,7 @@ std::string ListFunction(const TFunctionAnalysis& function, const IMemoryReader&
             } else {
                 column.assign(width, ' ');
             }
-            line.Text.insert(11, column + ' ');
+            line.Text.insert(size_t(digits) + 3, column + ' ');
         }
     }
     // Shorten around the exception location.

@@ -10,11 +10,11 @@ class ILineSource {
 public:
     virtual ~ILineSource() = default;
     // The source line of the code at address, 0 when unknown.
-    virtual int LineAt(uint32_t address) const = 0;
+    virtual int LineAt(uint64_t address) const = 0;
 };
 
 struct TListingOptions {
-    uint32_t ExceptionAddress = 0; // the line that gets the ">" marker; 0 for none
+    uint64_t ExceptionAddress = 0; // the line that gets the ">" marker; 0 for none
     int LimitDisAsm = 0;           // > 0: keep about this many lines on each side of the marker
     bool FormatDisAsm = true;      // blank and separator lines between areas that are not contiguous
     const char* LineBreak = "\r\n";

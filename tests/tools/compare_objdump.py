@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Compares x86list --fields with i686-w64-mingw32-objdump -d -M intel over PE files.
+"""Compares x86list --fields with objdump -d -M intel over PE files (PE32: i686-w64-mingw32-objdump,
+PE32+: x86_64-w64-mingw32-objdump).
 
 Usage: compare_objdump.py X86LIST FILE... [--show N]
 objdump folds fwait (9B) into a following x87 instruction; we decode it as an instruction of its
@@ -10,10 +11,11 @@ frequent classes of text difference.
 """
 import collections
 import re
+import struct
 import subprocess
 import sys
 
-OBJDUMP = "i686-w64-mingw32-objdump"
+OBJDUMP = {False: "i686-w64-mingw32-objdump", True: "x86_64-w64-mingw32-objdump"}
 NUM = re.compile(r"\b(0x[0-9a-f]+|[0-9][0-9a-f]*h|[0-9]+)\b")
 
 
@@ -27,15 +29,30 @@ def canon_number(tok):
     return hex(v)
 
 
+def is_pe32_plus(path):
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    return struct.unpack_from("<H", head, pe + 24)[0] == 0x20B
+
+
 def normalise(text, ours):
     t = text.lower().strip()
     t = re.sub(r"\s+", " ", t)
     if not ours:
+        # RIP-relative operands: we write the address they refer to.
+        m = re.search(r"\s*# ([0-9a-f]+)", t)
+        if m and "[rip" in t:
+            t = re.sub(r"\[rip[+-]0x[0-9a-f]+\]", "[0x" + m.group(1) + "]", t[:m.start()])
+        t = re.sub(r"^movabs ", "mov ", t)
+        # Prefixes objdump names on their own: unused REX bits, 66 in front of a segment override.
+        t = re.sub(r"^(rex(\.[wrxb]+)? |data16 )+", "", t)
+        t = re.sub(r"^(cs|ds|es|ss) ([a-z]+ [a-z]+ ptr )\[", r"\2\1:[", t)
         t = re.sub(r" <[^>]*>", "", t)
         t = re.sub(r"\s*#.*$", "", t)
         t = t.replace("repz ", "rep ").replace("repnz ", "repne ")
         t = re.sub(r"\b(cs|ds|es|ss|fs|gs):(0x[0-9a-f]+)", r"\1:[\2]", t)
-        t = t.replace("ds:[", "[") if not re.search(r"ptr ds:\[e?si\]|ds:\[e?si\]", t) else t
+        t = t.replace("ds:[", "[") if not re.search(r"ds:\[[er]?si\]", t) else t
         # direct branch targets are bare hex without 0x
         m = re.match(r"^((?:bnd )?(?:call|j[a-z]+|loop[a-z]*))\s+([0-9a-f]+)$", t)
         if m:
@@ -61,13 +78,13 @@ def ours(x86list, path):
     result = {}
     for line in out.splitlines():
         addr, length, target, text = line.split(" ", 3)
-        text = text[11:]  # after "ADDRESS   "
+        text = text.split("   ", 1)[1] if "   " in text else ""  # after "ADDRESS   "
         result[int(addr, 16)] = (int(length), None if target == "-" else int(target, 16), text)
     return result
 
 
 def reference(path):
-    out = subprocess.run([OBJDUMP, "-d", "-M", "intel", "--insn-width=16", path], check=True,
+    out = subprocess.run([OBJDUMP[is_pe32_plus(path)], "-d", "-M", "intel", "--insn-width=16", path], check=True,
                          capture_output=True, text=True).stdout
     result = {}
     for line in out.splitlines():

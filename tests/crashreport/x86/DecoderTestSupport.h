@@ -24,21 +24,21 @@ inline std::vector<uint8_t> Hex(const std::string& text) {
 // Several blocks of memory at their addresses; everything else is unreadable.
 class TBlocks : public IMemoryReader {
 public:
-    void Add(uint32_t address, std::vector<uint8_t> bytes) { FBlocks[address] = std::move(bytes); }
-    bool Read(uint32_t address, void* buffer, size_t size) const override {
+    void Add(uint64_t address, std::vector<uint8_t> bytes) { FBlocks[address] = std::move(bytes); }
+    bool Read(uint64_t address, void* buffer, size_t size) const override {
         for (const auto& [base, bytes] : FBlocks)
             if (TSpanMemoryReader(base, bytes).Read(address, buffer, size)) return true;
         return false;
     }
 
 private:
-    std::map<uint32_t, std::vector<uint8_t>> FBlocks;
+    std::map<uint64_t, std::vector<uint8_t>> FBlocks;
 };
 
 class TNames : public ISymbolResolver {
 public:
-    std::map<uint32_t, std::string> Names;
-    bool NameAt(uint32_t address, std::string& name) const override {
+    std::map<uint64_t, std::string> Names;
+    bool NameAt(uint64_t address, std::string& name) const override {
         auto it = Names.find(address);
         if (it == Names.end()) return false;
         name = it->second;

@@ -176,7 +176,7 @@ TEST(FunctionAnalysis, JumpsSplitAreasAndEntryStraightness) {
 namespace {
 class TLinesEvery4 : public ILineSource {
 public:
-    int LineAt(uint32_t address) const override {
+    int LineAt(uint64_t address) const override {
         return address < 0x401000 ? 0 : 98 + int(address - 0x401000) / 4;
     }
 };
@@ -220,7 +220,7 @@ TEST(FunctionAnalysis, ListingLimitMarkerAndLineNumbers) {
 namespace {
 class TRuntimeNames : public TNames {
 public:
-    bool ClassNameAt(uint32_t classRef, std::string& name) const override {
+    bool ClassNameAt(uint64_t classRef, std::string& name) const override {
         if (classRef != 0x404000) return false;
         name = "EConvertError";
         return true;
@@ -263,4 +263,50 @@ TEST(FunctionAnalysis, EntryOutsideTheCodeRangeIsStillFollowed) {
     ASSERT_TRUE(f.Valid);
     ASSERT_EQ(f.Areas.size(), 1u); // the je target lies outside the code range: not followed
     EXPECT_EQ(f.Areas[0].End, 0x600007u);
+}
+
+TEST(FunctionAnalysis, Code64CallsJumpsAndListing) {
+    TBlocks m;
+    // sub rsp, 28h; test rcx, rcx; je 140001015h; call [140002000h]; add rsp, 28h; ret; int3;
+    // 140001015: call 140001100h; jmp 14000100Fh
+    m.Add(0x140001000, Hex("48 83 EC 28 48 85 C9 74 0C FF 15 F1 0F 00 00 48 83 C4 28 C3 CC"
+                           " E8 E6 00 00 00 EB F3"));
+    m.Add(0x140002000, Hex("78 56 34 12 F8 7F 00 00")); // import slot
+    m.Add(0x140001100, Hex("C3"));
+    TNames names;
+    names.Names[0x7FF812345678] = "HeapFree";
+    const TCodeRange code{0x140001000, 0x140003000};
+    const TFunctionAnalysis f = AnalyseFunction(m, 0x140001000, code, &names, TX86Mode::Bits64);
+    ASSERT_TRUE(f.Valid) << f.ErrorText;
+    ASSERT_EQ(f.Areas.size(), 3u); // split where the jump back lands
+    EXPECT_EQ(f.Areas[0].End, 0x14000100Fu);
+    EXPECT_EQ(f.Areas[1].Begin, 0x14000100Fu);
+    EXPECT_EQ(f.Areas[1].End, 0x140001014u);
+    EXPECT_EQ(f.Areas[2].Begin, 0x140001015u);
+    EXPECT_EQ(f.Areas[2].End, 0x14000101Cu);
+    ASSERT_EQ(f.Calls.size(), 2u);
+    EXPECT_EQ(f.Calls[0].Address, 0x140001009u);
+    EXPECT_EQ(f.Calls[0].Next, 0x14000100Fu);
+    EXPECT_EQ(f.Calls[0].Target, 0x7FF812345678u);
+    EXPECT_EQ(f.Calls[1].Target, 0x140001100u);
+    EXPECT_TRUE(f.EntryStraight);
+
+    TListingOptions options;
+    options.LineBreak = "\n";
+    options.ExceptionAddress = 0x14000100B;
+    const std::vector<std::string> lines = Lines(ListFunction(f, m, &names, nullptr, options));
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[0], "0000000140001000 sub_140001000");
+    EXPECT_EQ(lines[1], std::string("0000000140001000 sub_140001000:") + std::string(8, ' ') +
+                            "  ; function entry point");
+    EXPECT_EQ(lines[4], "0000000140001007   je      140001015h");
+    EXPECT_EQ(lines[5], "0000000140001009 > call    qword ptr [140002000h]  ; HeapFree");
+    EXPECT_EQ(lines[6], "000000014000100F loc_14000100F:");
+    EXPECT_EQ(lines[9], "0000000140001014");
+    EXPECT_EQ(lines[10], "0000000140001014 ; ---------------------------------------------------------");
+    EXPECT_EQ(lines[11], "0000000140001015 loc_140001015:");
+
+    // A RIP-relative operand at the entry cannot be moved.
+    m.Add(0x140001000, Hex("48 8B 05 F9 0F 00 00 C3"));
+    EXPECT_FALSE(AnalyseFunction(m, 0x140001000, code, &names, TX86Mode::Bits64).EntryStraight);
 }
