@@ -38,6 +38,10 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winedbg.exe=d"}
 # made with binutils; prints the reason and returns 1 when it cannot.
 ze_can_run_32bit() {
   local dir rc
+  if [ -n "${ZE_NO_WINE32:-}" ]; then # to try the other kind of machine here
+    echo "ZE_NO_WINE32 is set"
+    return 1
+  fi
   if [ ! -x /usr/lib/wine/wine ]; then
     echo "32-bit Wine (/usr/lib/wine/wine from wine32:i386) is not installed"
     return 1
