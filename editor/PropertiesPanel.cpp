@@ -148,12 +148,38 @@ void TForm1::CreateDefaultXP() {
     }
 }
 
+namespace {
+
+// The panel's buttons stand one below the other, and a tooltip shown below the pointer would
+// cover the next one: a click meant for it could land on the tooltip (under Wine it does). The
+// tooltip is shown to the right of its button instead, over the canvas.
+LRESULT CALLBACK ToolTipBesideItsButton(HWND tip, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR) {
+    if (msg == WM_WINDOWPOSCHANGING) {
+        auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        RECT button;
+        if (!(pos->flags & SWP_NOMOVE) &&
+            ::SendMessageW(tip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+            ::GetWindowRect(reinterpret_cast<HWND>(tool.uId), &button)) {
+            pos->x = button.right + 2;
+            pos->y = button.top;
+        }
+    }
+    return ::DefSubclassProc(tip, msg, wParam, lParam);
+}
+
+} // namespace
+
 // The panel's buttons have no caption: a picture and a tooltip say what they do.
 void TForm1::AddToolTip(TWinControl& control, const char* text) {
-    if (!FToolTip)
+    if (!FToolTip) {
         FToolTip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(),
                                      nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        if (FToolTip) ::SetWindowSubclass(FToolTip, ToolTipBesideItsButton, 1, 0);
+    }
     std::wstring tip = Widen(text); // the tooltip keeps its own copy
     TTTOOLINFOW ti{};
     ti.cbSize = sizeof ti;
