@@ -1,6 +1,6 @@
 #pragma once
 // Attachment files held in memory for the delivery tests, with reads that can be made to fail
-// at a chosen offset and to come back short.
+// at a chosen offset and to come back short; and a progress log.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -8,8 +8,21 @@
 #include <string>
 
 #include "crashreport/base/FileAccess.h"
+#include "crashreport/delivery/DeliveryProgress.h"
 
 namespace DeliveryTest {
+
+// The progress an engine reports, as "S " per stage done and "Pn " per position.
+class TRecorder : public IDeliveryProgress {
+public:
+    void StageDone() override {
+        Log += "S ";
+        ++Stages;
+    }
+    void SetStagePosition(int32_t p) override { Log += "P" + std::to_string(p) + " "; }
+    std::string Log;
+    int Stages = 0;
+};
 
 struct TMemoryFile {
     std::string Bytes;

@@ -13,17 +13,6 @@ namespace {
 using namespace DeliveryTest;
 using namespace ExternalTools;
 
-class TRecorder : public IDeliveryProgress {
-public:
-    void StageDone() override {
-        Log += "S ";
-        ++Stages;
-    }
-    void SetStagePosition(int32_t p) override { Log += "P" + std::to_string(p) + " "; }
-    std::string Log;
-    int Stages = 0;
-};
-
 struct TServer {
     std::vector<std::string> Replies = {"HTTP/1.1 200 OK\r\n\r\n"}; // one per receive; then the end
     bool ConnectOk = true;

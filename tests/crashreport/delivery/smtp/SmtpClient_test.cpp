@@ -10,17 +10,6 @@ namespace {
 
 using namespace DeliveryTest;
 
-class TRecorder : public IDeliveryProgress {
-public:
-    void StageDone() override {
-        Log += "S ";
-        ++Stages;
-    }
-    void SetStagePosition(int32_t p) override { Log += "P" + std::to_string(p) + " "; }
-    std::string Log;
-    int Stages = 0;
-};
-
 struct TServer {
     // One entry per receive; "!" makes the receive fail (a timeout or a closed connection).
     std::vector<std::string> Replies;
