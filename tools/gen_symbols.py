@@ -267,8 +267,16 @@ def read_publics(prefix, exe, is32):
     symbols = []
     for line in run([prefix + "nm", "--defined-only", exe]).splitlines():
         parts = line.split(None, 2)
-        if len(parts) == 3 and parts[1] in "Tt" and not parts[2].startswith("."):
-            symbols.append((int(parts[0], 16), parts[1] == "T", parts[2]))
+        if len(parts) != 3 or parts[1] not in "Tt":
+            continue
+        name = parts[2]
+        # A static function of a library built without local symbols keeps only its section's
+        # name (".text$execute_native_thread_routine"): better than the function in front of it.
+        if name.startswith(".text$") and len(name) > 6:
+            name = name[6:]
+        elif name.startswith("."):
+            continue
+        symbols.append((int(parts[0], 16), parts[1] == "T", name))
     demangled = subprocess.run([prefix + "c++filt", "--no-params"], input="\n".join(s[2] for s in symbols) + "\n",
                                check=True, stdout=subprocess.PIPE, text=True, errors="replace").stdout.splitlines()
     best = {}

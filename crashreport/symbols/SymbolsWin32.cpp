@@ -50,9 +50,13 @@ bool TWin32SymbolPlatform::ReadWholeFile(const std::string& path, size_t limit, 
     return true;
 }
 
-TSymbolCache& ProcessSymbols() {
+ISymbolPlatform& ProcessSymbolPlatform() {
     static TWin32SymbolPlatform platform;
-    static TSymbolCache cache(platform);
+    return platform;
+}
+
+TSymbolCache& ProcessSymbols() {
+    static TSymbolCache cache(ProcessSymbolPlatform());
     return cache;
 }
 

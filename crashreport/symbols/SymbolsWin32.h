@@ -13,6 +13,7 @@ public:
 };
 
 // The process-wide cache and the minimal debug info list.
+ISymbolPlatform& ProcessSymbolPlatform();
 TSymbolCache& ProcessSymbols();
 TMinDebugInfo& MinimalDebugInfo();
 
