@@ -694,6 +694,11 @@ void TStackTracer::RemoveRecursion(bool remove) {
                 same = FItems[size_t(visible[size_t(inner - k)])].Address ==
                        FItems[size_t(visible[size_t(outer - k)])].Address;
             if (!same) continue;
+            // The top and the creator stay, whatever repeats them.
+            bool fixed = false;
+            for (int k = outer + 1; k <= inner; ++k)
+                fixed |= FItems[size_t(visible[size_t(k)])].Top || FItems[size_t(visible[size_t(k)])].Creator;
+            if (fixed) continue;
             // The inner block: the item and the j items between the two occurrences.
             if (remove) {
                 std::vector<int> gone(visible.begin() + outer + 1, visible.begin() + inner + 1);

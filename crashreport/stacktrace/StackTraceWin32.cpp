@@ -59,9 +59,11 @@ void ReadRegisters(const CONTEXT& c, TStackRange& range, uint64_t& address) {
 
 void Prepare(TThreadCapture& capture, const IMemoryReader& memory, uint64_t exceptionAddress,
              const CONTEXT& context) {
-    for (const TUnwoundFrame& frame : UnwindStack(context))
-        capture.Unwound.push_back(frame.Slot);
-    capture.Prepared = PrepareStack(memory, capture.Range, ProcessMode, exceptionAddress, capture.Unwound);
+    capture.Unwound = UnwindStack(context);
+    std::vector<uint64_t> slots;
+    for (const TUnwoundFrame& frame : capture.Unwound)
+        slots.push_back(frame.Slot);
+    capture.Prepared = PrepareStack(memory, capture.Range, ProcessMode, exceptionAddress, slots);
     capture.Valid = true;
 }
 
@@ -125,12 +127,23 @@ bool CaptureContext(const CONTEXT& context, TThreadCapture& capture, uint64_t ex
     return true;
 }
 
-bool CaptureThread(DWORD threadId, TThreadCapture& capture) {
+__attribute__((noinline)) bool CaptureThread(DWORD threadId, TThreadCapture& capture) {
     capture = TThreadCapture();
     if (threadId == GetCurrentThreadId()) {
+        // The caller's context at its call of this function (what 32-bit RtlCaptureContext gives
+        // by itself; 64-bit code takes one step back with the unwinder).
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_FULL;
         RtlCaptureContext(&context);
+#ifdef _WIN64
+        DWORD64 base = 0;
+        if (PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(context.Rip, &base, nullptr)) {
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, entry, &context, &handlerData,
+                             &establisher, nullptr);
+        }
+#endif
         return CaptureContext(context, capture, 0);
     }
     TKernelHandle thread(

@@ -25,21 +25,22 @@ struct TThreadCapture {
     TStackRange Range;
     uint64_t Address = 0; // where the thread is (the exception address for a faulting thread)
     std::vector<uint8_t> Prepared;
-    std::vector<uint64_t> Unwound; // return-address slots the system unwinder walked (64-bit)
+    struct TUnwoundFrame {
+        uint64_t ReturnAddress = 0;
+        uint64_t Slot = 0;
+    };
+    std::vector<TUnwoundFrame> Unwound; // the system unwinder's walk (64-bit), innermost first
 };
 
 // Another thread of the process: suspended while its context and stack are taken. The calling
-// thread: its own context at the call.
+// thread: its context at the call of this function (the trace starts at the caller).
 bool CaptureThread(DWORD threadId, TThreadCapture& capture);
 // A thread stopped in an exception, from the exception's context.
 bool CaptureContext(const CONTEXT& context, TThreadCapture& capture, uint64_t exceptionAddress);
 
 // The system unwinder's walk of a stack from a context (64-bit; empty in 32-bit code): the
 // return addresses and the slots that held them, innermost first.
-struct TUnwoundFrame {
-    uint64_t ReturnAddress = 0;
-    uint64_t Slot = 0;
-};
+using TUnwoundFrame = TThreadCapture::TUnwoundFrame;
 std::vector<TUnwoundFrame> UnwindStack(const CONTEXT& context, size_t maxFrames = 256);
 
 TStackTraceCache& ProcessStackTraces();

@@ -121,7 +121,7 @@ struct TProgram : ISymbolPlatform {
     }
     TStackRange Range() const { return {StackBase, StackBase + Stack.size(), 0}; }
 
-    std::vector<std::string> Trace(bool prepared = false) {
+    std::vector<std::string> Trace(bool prepared = false, uint64_t current = Leaf + 3) {
         DecoderTest::TBlocks memory;
         memory.Add(Base, Image);
         memory.Add(StackBase, Stack);
@@ -132,7 +132,7 @@ struct TProgram : ISymbolPlatform {
         TStackTraceCache cache(*this, symbols, Base);
         TTraceRequest request;
         request.Range = Range();
-        request.CurrentAddress = Leaf + 3;
+        request.CurrentAddress = current;
         std::vector<uint8_t> prepare;
         if (prepared) {
             prepare = PrepareStack(memory, request.Range, TX86Mode::Bits32, 0);
@@ -178,6 +178,12 @@ TEST(StackTrace, ChainThroughRecursionAndJunk) {
     program.Push(Recursion(1, {TProgram::Return(D), Main + 5}));
     EXPECT_EQ(program.Trace(), once);
     EXPECT_EQ(program.Trace(true), once);
+
+    // A thread stopped right behind a call whose return address is also further out on the
+    // stack: the top item is kept, not taken for a repetition.
+    program.Push({TProgram::Return(Main), TProgram::Return(A), TProgram::Return(B)});
+    const std::vector<std::string> top = {"B:23", "A:12", "Main:2"};
+    EXPECT_EQ(program.Trace(false, TProgram::Return(B)), top);
 }
 
 TEST(StackTrace, PreparedStackFormat) {

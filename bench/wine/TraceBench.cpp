@@ -1,0 +1,109 @@
+// Stack traces under Wine: a thread 40 frames deep through this program (distinct functions) and
+// the system (a window procedure reached through DispatchMessage, a wait in the kernel), traced
+// from another thread with empty caches (symbol data, modules, function analyses) and again with
+// the caches filled. Prints one line per figure.
+#include "crashreport/stacktrace/StackTraceWin32.h"
+#include "crashreport/symbols/SymbolsWin32.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+double Now() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return double(c.QuadPart) * 1000.0 / double(f.QuadPart);
+}
+
+std::atomic<bool> Reached{false};
+HANDLE Wake;
+
+__attribute__((noinline)) void Wait() {
+    Reached = true;
+    WaitForSingleObject(Wake, INFINITE);
+}
+
+template <int N> __attribute__((noinline)) int Step(int x);
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_APP) return Step<16>(int(w));
+    return DefWindowProcW(window, message, w, l);
+}
+
+template <int N> __attribute__((noinline)) int Step(int x) {
+    int r;
+    if constexpr (N == 0) {
+        Wait();
+        r = x;
+    } else if constexpr (N == 17) {
+        // Through the system: the window procedure continues the chain.
+        MSG msg = {};
+        msg.hwnd = CreateWindowW(L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(msg.hwnd, GWLP_WNDPROC, LONG_PTR(WindowProc));
+        msg.message = WM_APP;
+        msg.wParam = WPARAM(x);
+        r = int(DispatchMessageW(&msg));
+        DestroyWindow(msg.hwnd);
+    } else {
+        r = Step<N - 1>(x + 1);
+    }
+    asm volatile("" ::: "memory");
+    return r + 1;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main() {
+    Wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = 0;
+    std::thread worker([&] {
+        id = GetCurrentThreadId();
+        Step<34>(0);
+    });
+    while (!Reached)
+        Sleep(1);
+    Sleep(50);
+    TThreadCapture capture;
+    if (!CaptureThread(id, capture)) {
+        std::printf("trace: capture failed\n");
+        return 1;
+    }
+    const uint64_t program = uint64_t(uintptr_t(GetModuleHandleW(nullptr)));
+    std::vector<double> cold, warm;
+    size_t frames = 0;
+    for (int round = 0; round < 7; ++round) {
+        ProcessSymbols().Clear();
+        TStackTraceCache cache(ProcessSymbolPlatform(), ProcessSymbols(), program);
+        TProcessMemoryReader memory;
+        for (int pass = 0; pass < 6; ++pass) {
+            double start = Now();
+            TMemorySnapshot snapshot;
+            TakeMemorySnapshot(snapshot);
+            TTraceRequest request;
+            request.Mode = ProcessMode;
+            request.Range = capture.Range;
+            request.CurrentAddress = capture.Address;
+            request.Prepared = &capture.Prepared;
+            TTraceResult result = cache.Trace(memory, snapshot, request);
+            (pass == 0 ? cold : warm).push_back(Now() - start);
+            frames = result.Lines.size();
+        }
+    }
+    SetEvent(Wake);
+    worker.join();
+    std::printf("trace of %zu frames, cold caches: median %.2f ms (max %.2f ms)\n", frames, Median(cold),
+                *std::max_element(cold.begin(), cold.end()));
+    std::printf("trace of %zu frames, warm caches: median %.2f ms (max %.2f ms)\n", frames, Median(warm),
+                *std::max_element(warm.begin(), warm.end()));
+    return 0;
+}
