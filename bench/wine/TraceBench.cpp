@@ -99,8 +99,26 @@ int main() {
             frames = result.Lines.size();
         }
     }
+    std::vector<double> snapshots;
+    size_t runs = 0;
+    for (int i = 0; i < 20; ++i) {
+        double start = Now();
+        TMemorySnapshot snapshot;
+        TakeMemorySnapshot(snapshot);
+        snapshots.push_back(Now() - start);
+        runs = snapshot.Runs().size();
+    }
+    std::vector<double> symbols;
+    for (int i = 0; i < 5; ++i) {
+        ProcessSymbols().Clear();
+        double start = Now();
+        ProcessSymbols().SymbolsForAddress(program + 0x1000);
+        symbols.push_back(Now() - start);
+    }
     SetEvent(Wake);
     worker.join();
+    std::printf("of which the readable-memory snapshot (%zu runs): median %.2f ms\n", runs, Median(snapshots));
+    std::printf("of which loading the program's symbol data: median %.2f ms\n", Median(symbols));
     std::printf("trace of %zu frames, cold caches: median %.2f ms (max %.2f ms)\n", frames, Median(cold),
                 *std::max_element(cold.begin(), cold.end()));
     std::printf("trace of %zu frames, warm caches: median %.2f ms (max %.2f ms)\n", frames, Median(warm),
