@@ -59,7 +59,7 @@ TFilterChoice ApplyExceptionFilter(IMESettings& settings, const std::vector<std:
 
 std::vector<uint8_t> EncodeExceptionRequest(const TExceptionRequest& r, size_t fieldSize) {
     const uint64_t fields[ExceptionRequestFields] = {
-        r.Event,       r.ThreadId,      uint64_t(r.Kind), r.ExceptionObject, r.ExceptionAddress,
+        r.Event,       r.ThreadId,      r.Kind, r.ExceptionObject, r.ExceptionAddress,
         r.CanContinue, r.StackPointer,  r.FramePointer,   r.Context,         r.ReportText,
         r.CatchSource, r.RelatedObject, r.Package,        r.PreparedStack};
     std::vector<uint8_t> bytes(ExceptionRequestFields * fieldSize, 0);
@@ -80,7 +80,7 @@ bool DecodeExceptionRequest(const uint8_t* bytes, size_t size, size_t fieldSize,
     if (f[2] > 2) return false;
     r.Event = f[0];
     r.ThreadId = f[1];
-    r.Kind = TExceptionKind(f[2]);
+    r.Kind = uint8_t(f[2]);
     r.ExceptionObject = f[3];
     r.ExceptionAddress = f[4];
     r.CanContinue = (f[5] & 0xFF) != 0;

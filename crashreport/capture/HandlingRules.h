@@ -11,8 +11,6 @@
 
 #include "crashreport/settings/Settings.h"
 
-enum class TExceptionKind : uint8_t { Normal = 0, Frozen = 1, Hidden = 2 };
-
 // Where an exception was caught (stored in the exception object).
 enum TCatchSource : uint8_t {
     CatchFreezeWatchdog = 1,
@@ -57,7 +55,7 @@ TFilterChoice ApplyExceptionFilter(IMESettings& settings, const std::vector<std:
 struct TExceptionRequest {
     uint64_t Event = 0; // 0: the worker ends
     uint64_t ThreadId = 0;
-    TExceptionKind Kind = TExceptionKind::Normal;
+    uint8_t Kind = 0; // 0 normal, 1 frozen main thread, 2 hidden
     uint64_t ExceptionObject = 0;
     uint64_t ExceptionAddress = 0;
     bool CanContinue = false;

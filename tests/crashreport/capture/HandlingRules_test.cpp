@@ -56,7 +56,7 @@ TEST(HandlingRules, RequestRecordLayout) {
     TExceptionRequest r;
     r.Event = 0x11;
     r.ThreadId = 0x22;
-    r.Kind = TExceptionKind::Frozen;
+    r.Kind = 1;
     r.ExceptionAddress = 0x401234;
     r.CanContinue = true;
     r.CatchSource = CatchSystemException;
@@ -71,7 +71,7 @@ TEST(HandlingRules, RequestRecordLayout) {
     ASSERT_TRUE(DecodeExceptionRequest(bytes.data(), bytes.size(), 4, back));
     EXPECT_EQ(back.ExceptionAddress, 0x401234u);
     EXPECT_TRUE(back.CanContinue);
-    EXPECT_EQ(back.Kind, TExceptionKind::Frozen);
+    EXPECT_EQ(back.Kind, 1);
     r.ExceptionAddress = 0x140001234;
     std::vector<uint8_t> wide = EncodeExceptionRequest(r, 8);
     ASSERT_EQ(wide.size(), 112u);
