@@ -137,9 +137,9 @@ std::vector<uint8_t> PrepareStack(const IMemoryReader& memory, const TStackRange
     std::vector<uint8_t> out(4, 0);
     const size_t slot = SlotSize(mode);
     if (range.StackTop <= range.StackPointer || range.StackTop - range.StackPointer < slot) return out;
-    // The unwinder, where the system has one, knows the frames; frame pointers are the fallback.
+    // Frame pointers mark the certain slots of 32-bit code; 64-bit code has the unwinder's.
     std::vector<uint64_t> frames =
-        unwoundSlots.empty() ? FrameSlots(memory, range, mode) : std::vector<uint64_t>();
+        mode == TX86Mode::Bits32 ? FrameSlots(memory, range, mode) : std::vector<uint64_t>();
     std::sort(frames.begin(), frames.end());
     std::vector<uint64_t> unwound = unwoundSlots;
     std::sort(unwound.begin(), unwound.end());
@@ -652,7 +652,9 @@ void TStackTracer::Collect() {
     } else {
         const TStackRange& r = FRequest.Range;
         if (r.StackTop > r.StackPointer && r.StackTop - r.StackPointer >= FSlot) {
-            std::vector<uint64_t> frames = FrameSlots(FMemory, r, FRequest.Mode);
+            std::vector<uint64_t> frames = FRequest.Mode == TX86Mode::Bits32
+                                               ? FrameSlots(FMemory, r, FRequest.Mode)
+                                               : std::vector<uint64_t>();
             std::sort(frames.begin(), frames.end());
             const uint64_t top = r.StackPointer + (r.StackTop - r.StackPointer) / FSlot * FSlot;
             std::vector<uint8_t> stack(size_t(top - r.StackPointer));
