@@ -35,6 +35,20 @@ std::string ExceptionClassName(const std::exception_ptr& e) {
     }
 }
 
+std::vector<std::string> ExceptionClassChain(const std::exception_ptr& e) {
+    std::vector<std::string> chain;
+    if (!e) return chain;
+    try {
+        std::rethrow_exception(e);
+    } catch (const Exception& x) {
+        for (const TClassInfo* c = &x.ClassInfo(); c; c = c->Parent)
+            chain.emplace_back(c->Name);
+    } catch (...) {
+        chain.push_back(ExceptionClassName(e));
+    }
+    return chain;
+}
+
 std::string ExceptionMessage(const std::exception_ptr& e) {
     if (!e) return {};
     try {

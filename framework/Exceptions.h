@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct TClassInfo {
     const char* Name;
@@ -70,6 +71,8 @@ ZE_EXCEPTION_CLASS(EUnderflow, EMathError)
 // The run-time class name of any exception object: ours by their class info, a foreign C++
 // exception by its demangled type name.
 std::string ExceptionClassName(const std::exception_ptr& e);
+// The class name and its ancestors' names, for filtering by class.
+std::vector<std::string> ExceptionClassChain(const std::exception_ptr& e);
 std::string ExceptionMessage(const std::exception_ptr& e);
 
 // Raise helpers; they never return (the stack tracer knows them by name).

@@ -1,5 +1,8 @@
+#include "crashreport/report/ReportWin32.h"
+#include "crashreport/stacktrace/ReportTracerWin32.h"
 #include "crashreport/stacktrace/StackTraceWin32.h"
 #include "crashreport/symbols/SymbolsWin32.h"
+#include "crashreport/threads/ThreadRegistryWin32.h"
 
 #include <gtest/gtest.h>
 
@@ -250,6 +253,76 @@ TEST(StackTrace, SecondTraceReusesTheAnalyses) {
             "unwinder agreement: %zu of %zu frames of its walks in the traces; the traces show %zu more "
             "frames\n",
             Agreement.Found, Agreement.Frames, Agreement.Beyond);
+}
+
+// The bug report of a thread stopped in the chain, with the real tracer: the thread's section names
+// the chain with units and lines, and the checksums tell the same stack from another one.
+std::string ReportOf(TKind kind, std::string* crc) {
+    TRun run;
+    run.Kind = kind;
+    run.Wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = 0;
+    std::thread worker([&] {
+        id = GetCurrentThreadId();
+        ChainStart(run);
+    });
+    while (!run.Reached)
+        Sleep(1);
+    Sleep(20);
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_FULL;
+    SuspendThread(thread);
+    GetThreadContext(thread, &context);
+    ResumeThread(thread);
+    CloseHandle(thread);
+    auto settings = MakeRef<TSettingsOverlay<>>(nullptr);
+    settings->WriteText("Plugins", "");
+    TReportException e;
+    e.ClassName = "EAccessViolation";
+    e.Message = "Access violation";
+    e.CrashedThreadId = id;
+    e.HasContext = true;
+    e.Context = CpuContextOf(context);
+    e.Address = e.Context.Ip();
+    e.OsException = true;
+    TReportSources sources;
+    sources.Settings = settings;
+    sources.Facts = Win32SystemFacts(GetModuleHandleW(nullptr));
+    sources.Process = CaptureCurrentProcess(TThreadRegistry::Instance().MainThreadId());
+    sources.Tracer = Win32StackTracer();
+    sources.ThreadNames = Win32ThreadNames();
+    auto report = MakeRef<TBugReport>(e, sources);
+    const std::string text = report->ReportText(true);
+    *crc = report->Header()->Contents("callstack crc");
+    run.Release = true;
+    SetEvent(run.Wake);
+    worker.join();
+    CloseHandle(run.Wake);
+    return text;
+}
+
+TEST(StackTrace, ReportSectionsThroughTheTracer) {
+    ASSERT_TRUE(TThreadRegistry::Instance().Open());
+    std::string crc1, crc2, crc3;
+    const std::string text = ReportOf(TKind::Waiting, &crc1);
+    ReportOf(TKind::Waiting, &crc2);
+    ReportOf(TKind::Spinning, &crc3);
+    const size_t section = text.find("\r\n\r\nthread $");
+    ASSERT_NE(section, std::string::npos) << text;
+    const std::string crashed = text.substr(section, text.find("\r\n\r\n", section + 4) - section);
+    std::printf("%s\n", crashed.c_str());
+    size_t at = 0;
+    for (const std::string& name : Expected) {
+        at = crashed.find(" StackTrace_wintest ", at);
+        ASSERT_NE(at, std::string::npos) << name << crashed;
+        at = crashed.find(name, at);
+        ASSERT_NE(at, std::string::npos) << name << crashed;
+    }
+    EXPECT_EQ(crc1.size(), 31u);
+    EXPECT_EQ(crc1.substr(0, 20),
+              crc2.substr(0, 20));                   // the same stack (the third takes in the other threads)
+    EXPECT_NE(crc1.substr(0, 9), crc3.substr(0, 9)); // waiting and spinning stop in other places
 }
 
 } // namespace
