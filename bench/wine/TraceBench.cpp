@@ -2,8 +2,11 @@
 // the system (a window procedure reached through DispatchMessage, a wait in the kernel), traced
 // from another thread with empty caches (symbol data, modules, function analyses) and again with
 // the caches filled. Prints one line per figure.
+#include "crashreport/report/ReportWin32.h"
+#include "crashreport/stacktrace/ReportTracerWin32.h"
 #include "crashreport/stacktrace/StackTraceWin32.h"
 #include "crashreport/symbols/SymbolsWin32.h"
+#include "crashreport/threads/ThreadRegistryWin32.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,11 +23,11 @@ double Now() {
     return double(c.QuadPart) * 1000.0 / double(f.QuadPart);
 }
 
-std::atomic<bool> Reached{false};
+std::atomic<int> Reached{0};
 HANDLE Wake;
 
 __attribute__((noinline)) void Wait() {
-    Reached = true;
+    ++Reached;
     WaitForSingleObject(Wake, INFINITE);
 }
 
@@ -63,6 +66,44 @@ double Median(std::vector<double> v) {
 
 } // namespace
 
+// A complete bug report of this process (its threads all about 40 frames deep), from the first
+// request to the completion, with the caches of an earlier report or without them.
+double ReportMilliseconds(DWORD crashed, bool cold, size_t& threads) {
+    if (cold) {
+        ProcessSymbols().Clear();
+        ProcessStackTraces().Clear();
+    }
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, crashed);
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_FULL;
+    SuspendThread(thread);
+    GetThreadContext(thread, &context);
+    ResumeThread(thread);
+    CloseHandle(thread);
+    const double start = Now();
+    auto settings = MakeRef<TSettingsOverlay<>>(nullptr);
+    settings->WriteText("Plugins", "");
+    settings->WriteBool("ListThreads", true);
+    TReportException e;
+    e.ClassName = "EAccessViolation";
+    e.CrashedThreadId = crashed;
+    e.HasContext = true;
+    e.Context = CpuContextOf(context);
+    e.Address = e.Context.Ip();
+    TReportSources sources;
+    sources.Settings = settings;
+    sources.Facts = Win32SystemFacts(GetModuleHandleW(nullptr));
+    sources.Process = CaptureCurrentProcess(TThreadRegistry::Instance().MainThreadId());
+    sources.Tracer = Win32StackTracer();
+    sources.ThreadNames = Win32ThreadNames();
+    auto report = MakeRef<TBugReport>(e, sources);
+    report->SetRunner(MakeRef<TWin32CompletionRunner>(nullptr, false, true));
+    report->Sections();
+    report->ReportText(true);
+    threads = report->Sections()->ItemCount();
+    return Now() - start;
+}
+
 int main() {
     Wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD id = 0;
@@ -70,7 +111,7 @@ int main() {
         id = GetCurrentThreadId();
         Step<34>(0);
     });
-    while (!Reached)
+    while (Reached < 1)
         Sleep(1);
     Sleep(50);
     TThreadCapture capture;
@@ -115,9 +156,28 @@ int main() {
         ProcessSymbols().SymbolsForAddress(program + 0x1000);
         symbols.push_back(Now() - start);
     }
+    TThreadRegistry::Instance().Open();
+    std::vector<std::thread> more;
+    for (int i = 0; i < 9; ++i)
+        more.emplace_back([] { Step<34>(0); });
+    while (Reached < 10)
+        Sleep(1);
+    Sleep(50);
+    std::vector<double> coldReports, warmReports;
+    size_t sections = 0;
+    for (int round = 0; round < 5; ++round) {
+        coldReports.push_back(ReportMilliseconds(id, true, sections));
+        warmReports.push_back(ReportMilliseconds(id, false, sections));
+    }
     SetEvent(Wake);
     worker.join();
-    std::printf("of which the readable-memory snapshot (%zu runs): median %.2f ms\n", runs, Median(snapshots));
+    for (std::thread& t : more)
+        t.join();
+    std::printf("complete report, 10 threads of 40 frames (%zu sections), cold caches: median %.1f ms\n",
+                sections, Median(coldReports));
+    std::printf("complete report, warm caches: median %.1f ms\n", Median(warmReports));
+    std::printf("of which the readable-memory snapshot (%zu runs): median %.2f ms\n", runs,
+                Median(snapshots));
     std::printf("of which loading the program's symbol data: median %.2f ms\n", Median(symbols));
     std::printf("trace of %zu frames, cold caches: median %.2f ms (max %.2f ms)\n", frames, Median(cold),
                 *std::max_element(cold.begin(), cold.end()));

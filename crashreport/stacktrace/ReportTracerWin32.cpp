@@ -51,7 +51,12 @@ public:
         for (const TUnwoundFrame& frame : UnwindStack(context))
             slots.push_back(frame.Slot);
 #endif
-        TProcessMemoryReader memory;
+        // Checked against a snapshot first: most stack values are no code addresses, and a read
+        // of the system for each would cost a system call.
+        TMemorySnapshot snapshot;
+        TakeMemorySnapshot(snapshot);
+        TProcessMemoryReader raw;
+        TCheckedMemoryReader memory(raw, snapshot);
         return ::PrepareStack(memory, range, ProcessMode, thread.Crashed ? thread.ExceptionAddress : 0,
                               slots);
     }

@@ -27,14 +27,24 @@ constexpr DWORD ReadableProtection = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITE
 // The stack copy taken while the thread was suspended, and the process behind it for code.
 class TStackCopyReader : public IMemoryReader {
 public:
-    TStackCopyReader(uint64_t base, const std::vector<uint8_t>& copy) : FCopy(base, copy) {}
+    TStackCopyReader(uint64_t base, const std::vector<uint8_t>& copy, const IMemoryReader& process)
+        : FCopy(base, copy), FProcess(process) {}
     bool Read(uint64_t address, void* buffer, size_t size) const override {
         return FCopy.Read(address, buffer, size) || FProcess.Read(address, buffer, size);
     }
 
 private:
     TSpanMemoryReader FCopy;
-    TProcessMemoryReader FProcess;
+    const IMemoryReader& FProcess;
+};
+
+// Most values on a stack are no code addresses: the snapshot answers for them without a read of
+// the system, which would cost a system call each.
+struct TCheckedProcess {
+    TMemorySnapshot Snapshot;
+    TProcessMemoryReader Raw;
+    TCheckedMemoryReader Memory{Raw, Snapshot};
+    TCheckedProcess() { TakeMemorySnapshot(Snapshot); }
 };
 
 uint64_t RegionEnd(uint64_t address) {
@@ -122,8 +132,8 @@ bool CaptureContext(const CONTEXT& context, TThreadCapture& capture, uint64_t ex
     if (exceptionAddress) capture.Address = exceptionAddress;
     capture.Range.StackTop = RegionEnd(capture.Range.StackPointer);
     if (!capture.Range.StackTop) return false;
-    TProcessMemoryReader memory;
-    Prepare(capture, memory, exceptionAddress, context);
+    TCheckedProcess process;
+    Prepare(capture, process.Memory, exceptionAddress, context);
     return true;
 }
 
@@ -162,6 +172,7 @@ __attribute__((noinline)) bool CaptureThread(DWORD threadId, TThreadCapture& cap
     if (!capture.Range.StackTop) return false;
     const uint64_t regionBase = capture.Range.StackPointer & ~uint64_t(0xFFF);
     std::vector<uint8_t> copy(size_t(capture.Range.StackTop - regionBase) + 0x10000);
+    TCheckedProcess process;
     // Second look: context and stack at the same moment.
     if (SuspendThread(thread.Get()) == DWORD(-1)) return false;
     got = GetThreadContext(thread.Get(), &context);
@@ -180,7 +191,7 @@ __attribute__((noinline)) bool CaptureThread(DWORD threadId, TThreadCapture& cap
     }
     ResumeThread(thread.Get());
     if (!copied) return false;
-    TStackCopyReader memory(copyBase, copy);
+    TStackCopyReader memory(copyBase, copy, process.Memory);
     Prepare(capture, memory, 0, context);
     return true;
 }
