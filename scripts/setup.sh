@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool x11-utils imagemagick pngcheck unzip zip
   libcapstone-dev libzydis-dev libdistorm3-dev pngquant
+  python3-aiosmtpd dnsmasq-base tinyproxy-bin
 )
 # wine32 brings 32-bit Wine, which runs the shipped program where the kernel executes 32-bit code,
 # and Wine's i386 system DLLs: real 32-bit machine code that the decoder tests read everywhere.

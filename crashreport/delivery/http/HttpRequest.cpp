@@ -166,12 +166,30 @@ THttpProxy ChooseProxy(std::string_view proxyText, int32_t defaultPort) {
         // Only an entry of its own counts: "xhttp=" and "https=" are other protocols.
         size_t at = 0;
         for (;;) {
-            at = FindNoCase(text.substr(at), "http=") + at;
-            if (at >= text.size()) return {};
+            const size_t found = FindNoCase(text.substr(at), "http=");
+            if (found == std::string_view::npos) {
+                at = text.size();
+                break;
+            }
+            at += found;
             if (at == 0 || text[at - 1] == ' ' || text[at - 1] == ';') break;
             ++at;
         }
-        text = text.substr(at + 5);
+        if (at < text.size()) {
+            text = text.substr(at + 5);
+        } else {
+            // An entry without a protocol serves every protocol that has none of its own (Wine
+            // gives the HTTP entry of a list that way: "host:port ftp=...").
+            at = 0;
+            for (;;) {
+                if (at >= text.size()) return {};
+                const size_t end = std::min(text.find_first_of(" ;\t", at), text.size());
+                const std::string_view entry = text.substr(at, end - at);
+                if (!entry.empty() && entry.find('=') == std::string_view::npos) break;
+                at = end + 1;
+            }
+            text = text.substr(at);
+        }
         text = text.substr(0, text.find_first_of(" ;\t"));
     }
     text = WithoutScheme(text);

@@ -64,8 +64,8 @@ struct THttpProxy {
 
 // The proxy for plain HTTP from the system's proxy text: a single "host:port" for every
 // protocol, or a per-protocol list ("http=host:port https=... ftp=...", entries separated by
-// blanks or ";") whose HTTP entry is used; a list without one means no proxy. A missing or
-// unreadable port gives `defaultPort`.
+// blanks or ";") whose HTTP entry is used, else its entry without a protocol; a list with
+// neither means no proxy. A missing or unreadable port gives `defaultPort`.
 THttpProxy ChooseProxy(std::string_view proxyText, int32_t defaultPort);
 
 struct THttpRequestHead {

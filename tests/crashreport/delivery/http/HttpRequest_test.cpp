@@ -95,6 +95,10 @@ TEST(HttpUrl, ProxyFromTheSystemsText) {
         {"proxy.example.org", "proxy.example.org", 81},
         {"proxy.example.org:http", "proxy.example.org:http", 81},
         {"http=", "", 0},
+        {"plain:8080 ftp=f:21", "plain", 8080}, // an entry for every protocol without its own
+        {"ftp=f:21;plain:8080", "plain", 8080},
+        {"http=mine:1 plain:8080", "mine", 1},
+        {"xhttp=wrong:1 ftp=f:21", "", 0}, // once looped for ever
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Text);
