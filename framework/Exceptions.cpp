@@ -72,3 +72,10 @@ void RaiseFileOpenError(const std::string& message) {
 void RaiseConvertError(const std::string& message) {
     throw EConvertError(message);
 }
+
+// A call of a pure virtual function (from a constructor or destructor). The static runtime leaves
+// such a slot as a weak reference that nothing resolves, so the call would jump to address 0;
+// here it raises the runtime's abstract error instead.
+extern "C" [[noreturn]] void __cxa_pure_virtual() {
+    throw EAbstractError("Abstract Error");
+}

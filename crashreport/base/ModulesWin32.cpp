@@ -35,6 +35,8 @@ std::vector<HMODULE> ProcessModules() {
 }
 
 HMODULE ModuleOfAddress(const void* address) {
+    // A null address would name the program itself.
+    if (uintptr_t(address) < 0x10000) return nullptr;
     HMODULE owner = nullptr;
     if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

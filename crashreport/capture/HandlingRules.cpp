@@ -59,9 +59,9 @@ TFilterChoice ApplyExceptionFilter(IMESettings& settings, const std::vector<std:
 
 std::vector<uint8_t> EncodeExceptionRequest(const TExceptionRequest& r, size_t fieldSize) {
     const uint64_t fields[ExceptionRequestFields] = {
-        r.Event,       r.ThreadId,      r.Kind, r.ExceptionObject, r.ExceptionAddress,
-        r.CanContinue, r.StackPointer,  r.FramePointer,   r.Context,         r.ReportText,
-        r.CatchSource, r.RelatedObject, r.Package,        r.PreparedStack};
+        r.Event,       r.ThreadId,      r.Kind,         r.ExceptionObject, r.ExceptionAddress,
+        r.CanContinue, r.StackPointer,  r.FramePointer, r.Context,         r.ReportText,
+        r.CatchSource, r.RelatedObject, r.Package,      r.PreparedStack};
     std::vector<uint8_t> bytes(ExceptionRequestFields * fieldSize, 0);
     for (size_t i = 0; i < ExceptionRequestFields; ++i)
         for (size_t b = 0; b < fieldSize && b < 8; ++b)

@@ -147,6 +147,11 @@ std::vector<uint8_t> PrepareStack(const IMemoryReader& memory, const TStackRange
     const uint64_t top = range.StackPointer + (range.StackTop - range.StackPointer) / slot * slot;
     std::vector<uint8_t> stack(size_t(top - range.StackPointer));
     if (!memory.Read(range.StackPointer, stack.data(), stack.size())) return out;
+    // The exception address stops the scan only where it is code: the slots below it belong to
+    // the exception's dispatch. A value like 0x10 (a call through a null object) is no code and
+    // may well lie in the frames of the program.
+    uint8_t probe;
+    if (exceptionAddress && !memory.Read(exceptionAddress, &probe, 1)) exceptionAddress = 0;
     uint32_t count = 0;
     for (uint64_t at = top; at >= range.StackPointer + slot;) {
         at -= slot;
@@ -630,7 +635,8 @@ void TStackTracer::Collect() {
         }
         FItems.push_back(std::move(creator));
     }
-    const uint64_t exception = FRequest.IsException ? FRequest.CurrentAddress : 0;
+    const uint64_t exception =
+        FRequest.IsException && FSnapshot.InImage(FRequest.CurrentAddress) ? FRequest.CurrentAddress : 0;
     bool topMet = false;
     auto take = [&](uint64_t value, uint8_t flag) -> bool {
         if (exception && value == exception) {
@@ -987,7 +993,8 @@ void TStackTracer::Resolve(TTraceResult& result) {
             if (FRequest.ShowRelativeLines && line.Line > 0 && line.FunctionStartKnown &&
                 line.FunctionStart >= m->Base) {
                 int first = map.FindLine(uint32_t(line.FunctionStart - m->Base)).Line;
-                if (first > 0) {
+                // A line in front of the function's first comes from code inlined into it.
+                if (first > 0 && line.Line >= first) {
                     line.RelLine = line.Line - first;
                     line.RelLineKnown = true;
                 }

@@ -196,6 +196,30 @@ __attribute__((noinline)) bool CaptureThread(DWORD threadId, TThreadCapture& cap
     return true;
 }
 
+__attribute__((noinline)) void CaptureCallerContext(CONTEXT& context) {
+    context = CONTEXT();
+    context.ContextFlags = CONTEXT_FULL;
+#ifdef _WIN64
+    RtlCaptureContext(&context);
+    for (int step = 0; step < 2; ++step) {
+        DWORD64 base = 0;
+        PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(context.Rip, &base, nullptr);
+        if (!entry) break;
+        void* handlerData = nullptr;
+        DWORD64 establisher = 0;
+        RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, entry, &context, &handlerData, &establisher,
+                         nullptr);
+    }
+#else
+    // Our code keeps frame pointers: the caller's frame tells where its caller stands.
+    auto* own = static_cast<uintptr_t*>(__builtin_frame_address(0));
+    auto* frame = reinterpret_cast<uintptr_t*>(own[0]);
+    context.Eip = DWORD(frame[1]);
+    context.Esp = DWORD(uintptr_t(frame) + 8);
+    context.Ebp = DWORD(frame[0]);
+#endif
+}
+
 TStackTraceCache& ProcessStackTraces() {
     static TStackTraceCache cache(ProcessSymbolPlatform(), ProcessSymbols(),
                                   uint64_t(uintptr_t(GetModuleHandleW(nullptr))));

@@ -35,6 +35,9 @@ struct TThreadCapture {
 // Another thread of the process: suspended while its context and stack are taken. The calling
 // thread: its context at the call of this function (the trace starts at the caller).
 bool CaptureThread(DWORD threadId, TThreadCapture& capture);
+// The context of the function that called the caller of this one, as it was at that call: what a
+// catch point reports for the place that handed it the exception.
+void CaptureCallerContext(CONTEXT& context);
 // A thread stopped in an exception, from the exception's context.
 bool CaptureContext(const CONTEXT& context, TThreadCapture& capture, uint64_t exceptionAddress);
 

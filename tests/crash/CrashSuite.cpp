@@ -1,0 +1,200 @@
+// The crash programs: one fault per kind, named on the command line, in a program that carries
+// the crash reporter with display mode 4 and AutoSave. run_crash_suite.py knows what each kind's
+// bug report file must hold and how the program must end.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "crashreport/capture/CrashReporterWin32.h"
+#include "framework/Exceptions.h"
+
+// Outside the anonymous namespace, and called without devirtualising: the compiler may not
+// resolve the call in the constructor to the only override it can see.
+struct TBase;
+__attribute__((noinline)) void CallPure(TBase* base);
+struct TBase {
+    TBase() { Call(); }
+    __attribute__((noinline)) void Call() { CallPure(this); }
+    virtual void Pure() = 0;
+    virtual ~TBase() = default;
+};
+// Out of the constructor's sight: the object is still a TBase, whose slot is the runtime's.
+TBase* volatile Constructed = nullptr;
+__attribute__((noinline, optimize("no-devirtualize"))) void CallPure(TBase* base) {
+    Constructed = base;
+    Constructed->Pure();
+    asm volatile("");
+}
+struct TDerived : TBase {
+    void Pure() override {}
+};
+
+namespace {
+
+volatile int Zero = 0;
+volatile int* volatile Null = nullptr;
+
+__attribute__((noinline)) void ReadFault() {
+    std::printf("%d\n", *Null);
+}
+__attribute__((noinline)) void WriteFault() {
+    *Null = 1;
+}
+__attribute__((noinline)) void ExecuteFault() {
+    reinterpret_cast<void (*)()>(uintptr_t(0x10))();
+    asm volatile(""); // a call, not a jump: this frame stays on the stack
+}
+__attribute__((noinline)) void DivideFault() {
+    std::printf("%d\n", 10 / Zero);
+}
+__attribute__((noinline)) void IllegalInstruction() {
+    asm volatile("ud2");
+}
+__attribute__((noinline)) void PrivilegedInstruction() {
+    asm volatile("hlt");
+}
+__attribute__((noinline)) void Breakpoint() {
+    asm volatile("int3");
+}
+volatile int Depth = 1 << 30;
+__attribute__((noinline)) int Recurse(int n) {
+    volatile char pad[512];
+    pad[0] = char(n);
+    return n < Depth ? Recurse(n + 1) + pad[0] : pad[0];
+}
+__attribute__((noinline)) void ThrowOwn() {
+    RaiseConvertError("'abc' is not a valid integer value");
+}
+__attribute__((noinline)) void ThrowStd() {
+    throw std::runtime_error("broken invariant");
+}
+__attribute__((noinline)) void ThrowForeign() {
+    throw 42;
+}
+
+__attribute__((noinline)) void CustomRaise() {
+    RaiseException(0xE0001234, 0, 0, nullptr);
+    asm volatile("");
+}
+__attribute__((noinline)) void SilentAbort() {
+    throw EAbort("");
+}
+__attribute__((noinline)) void NameThread() {
+    struct {
+        DWORD Type = 0x1000;
+        LPCSTR Name = "worker";
+        DWORD ThreadId = DWORD(-1);
+        DWORD Flags = 0;
+    } info;
+    RaiseException(0x406D1388, 0, sizeof info / sizeof(ULONG_PTR), reinterpret_cast<ULONG_PTR*>(&info));
+}
+
+LRESULT CALLBACK FaultingWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_APP) WriteFault();
+    return DefWindowProcW(w, m, wp, lp);
+}
+
+__attribute__((noinline)) void InWindowProcedure() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = FaultingWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"CrashWindow";
+    RegisterClassW(&wc);
+    HWND w = CreateWindowW(L"CrashWindow", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    PostMessageW(w, WM_APP, 0, 0);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0))
+        DispatchMessageW(&msg);
+}
+
+void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    DivideFault();
+    asm volatile("");
+}
+
+__attribute__((noinline)) void InTimer() {
+    SetTimer(nullptr, 0, 1, TimerProc);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0))
+        DispatchMessageW(&msg);
+}
+
+// A C++ exception that a message loop's handler passes to the crash reporter and goes on.
+__attribute__((noinline)) void HandledByFramework() {
+    try {
+        ThrowOwn();
+    } catch (...) {
+        CatchLanguageException(std::current_exception(), CatchApplicationHandle, true);
+    }
+    std::puts("continued");
+}
+
+DWORD WINAPI PoolWork(void*) {
+    ReadFault();
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (!StartCrashReporter(GetModuleHandleW(nullptr))) return 90;
+    const std::wstring kind = argc > 1 ? argv[1] : L"";
+    if (kind == L"read")
+        ReadFault();
+    else if (kind == L"write")
+        WriteFault();
+    else if (kind == L"execute")
+        ExecuteFault();
+    else if (kind == L"divide")
+        DivideFault();
+    else if (kind == L"illegal")
+        IllegalInstruction();
+    else if (kind == L"privileged")
+        PrivilegedInstruction();
+    else if (kind == L"breakpoint")
+        Breakpoint();
+    else if (kind == L"overflow")
+        Recurse(0);
+    else if (kind == L"own")
+        ThrowOwn();
+    else if (kind == L"std")
+        ThrowStd();
+    else if (kind == L"foreign")
+        ThrowForeign();
+    else if (kind == L"abort")
+        std::abort();
+    else if (kind == L"pure")
+        TDerived();
+    else if (kind == L"terminate")
+        std::terminate();
+    else if (kind == L"raise")
+        CustomRaise();
+    else if (kind == L"window")
+        InWindowProcedure();
+    else if (kind == L"timer")
+        InTimer();
+    else if (kind == L"thread")
+        std::thread([] { WriteFault(); }).join();
+    else if (kind == L"pool") {
+        QueueUserWorkItem(PoolWork, nullptr, WT_EXECUTEDEFAULT);
+        Sleep(INFINITE);
+    } else if (kind == L"handled")
+        HandledByFramework();
+    else if (kind == L"silent") {
+        try {
+            SilentAbort();
+        } catch (...) {
+            CatchLanguageException(std::current_exception(), CatchApplicationHandle, false);
+        }
+    } else if (kind == L"naming")
+        NameThread();
+    else
+        return 91;
+    StopCrashReporter();
+    return 0;
+}

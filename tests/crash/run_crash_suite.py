@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Runs every kind of crash_suite.exe under Wine and checks how it ended and the bug report file
+it left: run_crash_suite.py EXE win32|win64 WINE_RUN_SCRIPT"""
+import os
+import subprocess
+import sys
+
+# kind: exit code, exception class, part of the message, functions the crashed thread's stack
+# must name (None: no report may be written).
+KINDS = {
+    "read": (1, "XunException", "Read of address", ["ReadFault", "wmain"]),
+    "write": (1, "XunException", "Write of address", ["WriteFault", "wmain"]),
+    "execute": (1, "XunException", "of address", ["wmain"]),
+    "divide": (1, "XunException", "Division by zero", ["DivideFault", "wmain"]),
+    "illegal": (1, "XunException", "External exception C000001D", ["IllegalInstruction"]),
+    "privileged": (1, "XunException", "Privileged instruction", ["PrivilegedInstruction"]),
+    "breakpoint": (1, "XunException", "External exception 80000003", ["Breakpoint"]),
+    "overflow": (1, "XunException", "Stack overflow", ["Recurse"]),
+    "own": (1, "EConvertError", "is not a valid integer value", ["ThrowOwn", "wmain"]),
+    "std": (1, "std::runtime_error", "broken invariant", ["ThrowStd", "wmain"]),
+    "foreign": (1, "int", "", ["ThrowForeign"]),
+    "abort": (1, "Exception", "Abnormal program termination", ["wmain"]),
+    "pure": (1, "EAbstractError", "Abstract Error", ["CallPure"]),
+    "terminate": (1, "Exception", "Abnormal program termination", ["wmain"]),
+    "raise": (1, "XunException", "External exception E0001234", ["CustomRaise", "wmain"]),
+    "window": (1, "XunException", "Write of address", ["WriteFault", "FaultingWindowProc"]),
+    "timer": (1, "XunException", "Division by zero", ["DivideFault", "TimerProc"]),
+    "thread": (1, "XunException", "Write of address", ["WriteFault"]),
+    "pool": (1, "XunException", "Read of address", ["ReadFault", "PoolWork"]),
+    "handled": (0, "EConvertError", "is not a valid integer value", ["HandledByFramework", "wmain"]),
+    "silent": (1, None, None, None),
+    "naming": (0, None, None, None),
+}
+
+
+def header(report, name):
+    for line in report.split("\r\n"):
+        if line.startswith(name + " ") or line.startswith(name + ":"):
+            return line.split(": ", 1)[1] if ": " in line else ""
+    return None
+
+
+def main():
+    exe, arch, wine_run = sys.argv[1:4]
+    report_path = os.path.join(os.path.dirname(exe), "crash-report.txt")
+    failures = []
+    for kind, (code, cls, message, functions) in KINDS.items():
+        if os.path.exists(report_path):
+            os.remove(report_path)
+        try:
+            run = subprocess.run(["bash", wine_run, arch, exe, kind], stdin=subprocess.DEVNULL, capture_output=True,
+                                 timeout=120)
+        except subprocess.TimeoutExpired:
+            failures.append(f"{kind}: did not end within 120 s")
+            continue
+        problems = []
+        if run.returncode != code:
+            problems.append(f"exit code {run.returncode}, expected {code}")
+        output = (run.stdout + run.stderr).decode("latin-1")
+        if "nhandled exception" in output or "wine: " in output:
+            problems.append("reached Wine's own crash handling: " + output[-300:])
+        report = open(report_path, encoding="latin-1", newline="").read() if os.path.exists(report_path) else None
+        if cls is None:
+            if report is not None:
+                problems.append("a report was written")
+        elif report is None:
+            problems.append("no bug report file")
+        else:
+            if header(report, "exception class") != cls:
+                problems.append(f"exception class {header(report, 'exception class')!r}, expected {cls!r}")
+            if message and message not in (header(report, "exception message") or ""):
+                problems.append(f"exception message {header(report, 'exception message')!r} lacks {message!r}")
+            sections = report.split("\r\n\r\n")
+            crashed = sections[1] if len(sections) > 1 else ""
+            for function in functions:
+                lines = [l for l in crashed.split("\r\n") if function in l]
+                if not lines:
+                    problems.append(f"crashed thread's stack does not name {function}")
+                elif "CrashSuite" not in lines[0]:
+                    problems.append(f"{function} without its unit: {lines[0]}")
+            if kind == "read" and os.environ.get("ZE_CRASH_SHOW"):
+                print(report)
+        status = "ok" if not problems else "FAILED: " + "; ".join(problems)
+        print(f"{arch} {kind:11} exit {run.returncode}  {status}")
+        if problems:
+            failures.append(kind)
+            if report:
+                print(report[:3000])
+    if os.path.exists(report_path):
+        os.remove(report_path)
+    print(f"{len(KINDS) - len(failures)} of {len(KINDS)} kinds as annotated")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
