@@ -73,9 +73,11 @@ void RaiseConvertError(const std::string& message) {
     throw EConvertError(message);
 }
 
-// A call of a pure virtual function (from a constructor or destructor). The static runtime leaves
-// such a slot as a weak reference that nothing resolves, so the call would jump to address 0;
-// here it raises the runtime's abstract error instead.
-extern "C" [[noreturn]] void __cxa_pure_virtual() {
+#ifdef _WIN32
+// A call of a pure virtual function (from a constructor or destructor). The static runtime of the
+// Windows builds leaves such a slot as a weak reference that nothing resolves, so the call would
+// jump to address 0; here it raises the runtime's abstract error instead.
+extern "C" void __cxa_pure_virtual() {
     throw EAbstractError("Abstract Error");
 }
+#endif

@@ -142,6 +142,35 @@ void TakeOverRestart() {
     CloseHandle(mapping);
 }
 
+// The module's file against the checksum in its image header (when it has one).
+bool ModuleFileIntact(HMODULE module) {
+    TFileHandle file(CreateFileW(ModulePath(module).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > (int64_t(1) << 30)) return true;
+    std::vector<uint8_t> bytes(size_t(size.QuadPart));
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), bytes.data(), DWORD(bytes.size()), &read, nullptr) || read != bytes.size())
+        return true;
+    size_t at = 0;
+    const uint32_t sum = ImageChecksum(bytes.data(), bytes.size(), at);
+    uint32_t stored = 0;
+    if (at) std::memcpy(&stored, &bytes[at], 4);
+    return stored == 0 || sum == stored;
+}
+
+void CopyToClipboard(const std::string& report) {
+    const std::wstring text = Widen(report);
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
+        std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        GlobalUnlock(memory);
+        if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
+    }
+    CloseClipboard();
+}
+
 // ---- processing one exception (the worker thread, or the caller when the process is blocked)
 
 std::string ModuleFileName(HMODULE module) {
@@ -217,18 +246,7 @@ void ProcessException(TCaughtException& caught, bool background) {
                                                    ModuleFileName(Reporter->Module));
         SaveBugReportFile(AbsoluteBugReportPath(name), text, TBugReportFileRules::From(*settings));
     }
-    if (report && settings->ReadBool("AutoClip")) {
-        const std::wstring text = Widen(report->ReportText(true));
-        if (OpenClipboard(nullptr)) {
-            EmptyClipboard();
-            if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
-                std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-                GlobalUnlock(memory);
-                if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
-            }
-            CloseClipboard();
-        }
-    }
+    if (report && settings->ReadBool("AutoClip")) CopyToClipboard(report->ReportText(true));
     if (report && caught.ReportText) *caught.ReportText = report->ReportText(true);
     if (close || (!caught.CanContinue && !restart)) Close();
     if (restart) Restart();
@@ -504,6 +522,11 @@ bool StartCrashReporter(HMODULE module) {
     ProgramStartMilliseconds();
     TRef<IMEModuleSettings> settings = SettingsForModule(module);
     if (!settings->IsValid() || !settings->ReadBool("Enabled")) return false;
+    if (settings->ReadBool("CheckFileCrc") && !ModuleFileIntact(module)) {
+        MessageBoxW(nullptr, Widen(settings->ExpandVariables(settings->ReadText("BitFaultMsg"))).c_str(),
+                    Widen(ModuleFileName(module)).c_str(), MB_OK | MB_ICONERROR);
+        ExitProcess(0);
+    }
     if (!TThreadRegistry::Instance().Open()) {
         MessageBoxW(nullptr, L"internal error (opening global buffer)", L"xunExcept", MB_OK | MB_ICONERROR);
         ExitProcess(0);
@@ -557,4 +580,52 @@ TExceptionHistory CurrentExceptionHistory() {
     if (!Reporter) return {};
     std::lock_guard<std::mutex> guard(Reporter->HistoryLock);
     return Reporter->History;
+}
+
+// A report of the whole process on request, without an exception: an outside tool runs this in a
+// thread of the process (size < 1: onto the clipboard; else at most size - 1 characters into the
+// shared memory "Global\xunTraceProcessMap" or "xunTraceProcessMap").
+extern "C" __declspec(dllexport) DWORD WINAPI xunTraceProcess(void* parameter) {
+    const intptr_t size = intptr_t(parameter);
+    TThreadRegistry::Instance().Open();
+    TThreadRegistry::Instance().SetName(DWORD(-1), "-");
+    std::string text;
+    try {
+        auto settings = MakeRef<TSettingsOverlay<>>(TRef<IMESettings>(MainSettings()));
+        settings->WriteBool("ListThreads", true);
+        TReportException e;
+        e.Kind = TExceptionKind::Frozen;
+        e.CrashedThreadId = TThreadRegistry::Instance().MainThreadId();
+        e.Message = settings->ReadText("FrozenMsg");
+        SYSTEMTIME st;
+        GetLocalTime(&st);
+        e.Created = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+        TReportSources sources;
+        sources.Settings = settings;
+        sources.Facts = Win32SystemFacts(Reporter ? Reporter->Module : GetModuleHandleW(nullptr));
+        sources.Process = CaptureCurrentProcess(e.CrashedThreadId);
+        sources.Tracer = Win32StackTracer();
+        sources.ThreadNames = Win32ThreadNames();
+        auto report = MakeRef<TBugReport>(e, sources);
+        report->SetRunner(MakeRef<TWin32CompletionRunner>(nullptr, false, false));
+        text = report->ReportText(true);
+    } catch (...) {
+    }
+    if (size < 1) {
+        CopyToClipboard(text);
+    } else {
+        HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"Global\\xunTraceProcessMap");
+        if (!mapping) mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, L"xunTraceProcessMap");
+        if (mapping) {
+            if (auto* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size_t(size)))) {
+                const size_t n = std::min(text.size(), size_t(size) - 1);
+                std::memcpy(view, text.data(), n);
+                view[n] = 0;
+                UnmapViewOfFile(view);
+            }
+            CloseHandle(mapping);
+        }
+    }
+    TThreadRegistry::Instance().SetName(DWORD(-1), "");
+    return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 void TExceptionHistory::Push(uint64_t now) {
     std::move_backward(Times.begin(), Times.end() - 1, Times.end());
@@ -165,4 +166,20 @@ bool IsSilentAbort(const std::vector<std::string>& classChain) {
 
 bool IsThreadNaming(uint32_t code, const std::vector<uint64_t>& info) {
     return code == ThreadNamingCode && info.size() >= 4 && uint32_t(info[0]) == 0x1000 && info[3] == 0;
+}
+
+uint32_t ImageChecksum(const uint8_t* file, size_t size, size_t& storedAt) {
+    storedAt = 0;
+    if (size < 0x40 || file[0] != 'M' || file[1] != 'Z') return 0;
+    uint32_t nt;
+    std::memcpy(&nt, file + 0x3C, 4);
+    if (size < 0x60 || nt > size - 0x60 || std::memcmp(file + nt, "PE\0\0", 4) != 0) return 0;
+    storedAt = nt + 24 + 64;
+    uint64_t total = 0;
+    for (size_t i = 0; i < size; i += 2) {
+        if (i == storedAt || i == storedAt + 2) continue;
+        total += uint32_t(file[i]) | (i + 1 < size ? uint32_t(file[i + 1]) << 8 : 0);
+        total = (total & 0xFFFF) + (total >> 16);
+    }
+    return uint32_t(((total & 0xFFFF) + size) & 0xFFFFFFFF);
 }

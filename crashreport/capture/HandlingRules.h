@@ -88,3 +88,8 @@ bool IsSilentAbort(const std::vector<std::string>& classChain);
 // The thread-naming convention of debuggers (0x406D1388 with 0x1000 as first word, flags 0).
 constexpr uint32_t ThreadNamingCode = 0x406D1388;
 bool IsThreadNaming(uint32_t code, const std::vector<uint64_t>& info);
+
+// The executable-image checksum of a PE file: the 16-bit one's-complement sum of the file's words
+// with the checksum field counted as 0, plus the file's length. storedAt: the field's offset
+// (0 when the file is no PE image).
+uint32_t ImageChecksum(const uint8_t* file, size_t size, size_t& storedAt);

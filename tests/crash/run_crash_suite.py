@@ -30,6 +30,14 @@ KINDS = {
     "handled": (0, "EConvertError", "is not a valid integer value", ["HandledByFramework", "wmain"]),
     "silent": (1, None, None, None),
     "naming": (0, None, None, None),
+    # A report on request through xunTraceProcess in a second, idle instance: printed, not saved.
+    "remote": (0, None, None, None),
+}
+
+# What the program must print.
+OUTPUT = {
+    "handled": ["continued"],
+    "remote": ["date/time", "main thread ($", "CrashSuite", "wmain", "callstack crc"],
 }
 
 
@@ -57,6 +65,9 @@ def main():
         if run.returncode != code:
             problems.append(f"exit code {run.returncode}, expected {code}")
         output = (run.stdout + run.stderr).decode("latin-1")
+        for text in OUTPUT.get(kind, []):
+            if text not in output:
+                problems.append(f"the output lacks {text!r}")
         if "nhandled exception" in output or "wine: " in output:
             problems.append("reached Wine's own crash handling: " + output[-300:])
         report = open(report_path, encoding="latin-1", newline="").read() if os.path.exists(report_path) else None

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 namespace {
 
 TEST(HandlingRules, RepeatRuleCountsTenWithinTheWindow) {
@@ -107,6 +111,40 @@ TEST(HandlingRules, SystemExceptionTexts) {
     EXPECT_TRUE(IsThreadNaming(0x406D1388, {0x1000, 0x1234, 0xFFFFFFFF, 0}));
     EXPECT_FALSE(IsThreadNaming(0x406D1388, {0x1000, 0x1234, 0xFFFFFFFF, 1}));
     EXPECT_FALSE(IsThreadNaming(0x406D1388, {0x1000}));
+}
+
+} // namespace
+
+namespace {
+
+// The checksum the build stored in our own exe (after embedding the symbol data) checks out, and
+// any flipped byte is noticed.
+TEST(HandlingRules, ImageChecksumOfOwnExe) {
+    int checked = 0;
+    for (const char* build : {"win32", "win64"}) {
+        std::FILE* f = std::fopen(
+            (std::string(ZE_SOURCE_DIR "/build/") + build + "/editor/LevelEditor.exe").c_str(), "rb");
+        if (!f) continue;
+        std::vector<uint8_t> bytes;
+        uint8_t chunk[65536];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+        size_t at = 0;
+        const uint32_t sum = ImageChecksum(bytes.data(), bytes.size(), at);
+        ASSERT_GT(at, 0u);
+        uint32_t stored;
+        std::memcpy(&stored, &bytes[at], 4);
+        EXPECT_EQ(sum, stored) << build;
+        bytes[bytes.size() / 2] ^= 0x40;
+        EXPECT_NE(ImageChecksum(bytes.data(), bytes.size(), at), stored) << build;
+        ++checked;
+    }
+    size_t at = 1;
+    const uint8_t junk[100] = {'M', 'Z'};
+    EXPECT_EQ(ImageChecksum(junk, sizeof junk, at), 0u);
+    EXPECT_EQ(at, 0u);
+    if (!checked) GTEST_SKIP() << "no exe built yet";
 }
 
 } // namespace
