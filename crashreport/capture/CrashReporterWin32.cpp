@@ -8,10 +8,12 @@
 #include "crashreport/base/ModulesWin32.h"
 #include "crashreport/base/Text.h"
 #include "crashreport/delivery/BugReportFileWin32.h"
+#include "crashreport/plugins/SystemListsWin32.h"
 #include "crashreport/report/ReportWin32.h"
 #include "crashreport/settings/SettingsWin32.h"
 #include "crashreport/stacktrace/ReportTracerWin32.h"
 #include "crashreport/stacktrace/StackTraceWin32.h"
+#include "crashreport/threads/ThreadMachineryWin32.h"
 #include "crashreport/threads/ThreadRegistryWin32.h"
 #include "framework/Exceptions.h"
 #include "framework/Win32Util.h"
@@ -36,6 +38,9 @@ struct TCrashReporter {
     TExceptionHistory History;
     std::vector<void*> Reserve;
     TPresentHook Present;
+    TFreezeWatchdog Watchdog;
+    TThreadPause Pause;
+    HWND HandlerWindow = nullptr;
 };
 
 TCrashReporter* Reporter = nullptr;
@@ -186,6 +191,13 @@ void ProcessException(TCaughtException& caught, bool background) {
     // What the report calls the exception.
     std::vector<std::string> chain = caught.ClassChain;
     std::string message = caught.Message;
+    const bool frozen = caught.Kind == 1;
+    if (frozen) {
+        // The main thread stopped answering: its stack is the report's first.
+        chain.clear();
+        message = settings->ReadText("FrozenMsg");
+        caught.ThreadId = Reporter->MainThreadId;
+    }
     if (caught.OsException && chain.empty()) {
         HMODULE module = ModuleOfAddress(at);
         TSystemExceptionText text =
@@ -201,7 +213,14 @@ void ProcessException(TCaughtException& caught, bool background) {
         std::lock_guard<std::mutex> guard(Reporter->HistoryLock);
         Reporter->History.Push(SecondsSince1601());
     }
-    // Phase 2: the report starts composing in the background.
+    // Phase 2: the other threads wait at their next message, the report starts composing in the
+    // background.
+    if (!frozen && choice.PauseThreads)
+        Reporter->Pause.Pause(Reporter->MainThreadId, {Reporter->WorkerId, Reporter->Watchdog.ThreadId()},
+                              Reporter->HandlerWindow);
+    struct TResume {
+        ~TResume() { Reporter->Pause.Resume(); }
+    } resume;
     TRef<TBugReport> report;
     if (choice.WantReport) {
         TReportException e;
@@ -225,7 +244,7 @@ void ProcessException(TCaughtException& caught, bool background) {
         sources.Process = CaptureCurrentProcess(Reporter->MainThreadId);
         sources.Tracer = Win32StackTracer();
         sources.ThreadNames = Win32ThreadNames();
-        sources.ExcludedThreads = {Reporter->WorkerId};
+        sources.ExcludedThreads = {Reporter->WorkerId, Reporter->Watchdog.ThreadId()};
         report = MakeRef<TBugReport>(e, sources);
         report->SetRunner(MakeRef<TWin32CompletionRunner>(nullptr, false, background));
         report->Header();
@@ -463,6 +482,10 @@ void CatchException(TCaughtException& caught) {
         caught.FramePointer = uint64_t(uintptr_t(__builtin_frame_address(0)));
         caught.StackPointer = caught.FramePointer;
     }
+    Reporter->Watchdog.Pause();
+    struct TResumeWatchdog {
+        ~TResumeWatchdog() { Reporter->Watchdog.Resume(); }
+    } resumeWatchdog;
     if (ProcessBlocked()) {
         ProcessException(caught, false);
     } else {
@@ -542,6 +565,18 @@ bool StartCrashReporter(HMODULE module) {
     Reporter->PipeWrite.Reset(write);
     Reporter->Worker.Reset(CreateThread(nullptr, 0, WorkerProc, nullptr, 0, &Reporter->WorkerId));
     SetThreadPriority(Reporter->Worker.Get(), THREAD_PRIORITY_HIGHEST);
+    RegisterSystemListPlugins();
+    Reporter->HandlerWindow = TMessageHandlerWindow::ForCurrentThread().Handle();
+    if (settings->ReadBool("CheckFreeze")) {
+        Reporter->Watchdog.Start(settings->ReadDword("FreezeTimeout"), [] {
+            TCaughtException frozen;
+            frozen.Kind = 1;
+            frozen.Source = CatchFreezeWatchdog;
+            frozen.CanContinue = true;
+            CatchException(frozen);
+        });
+        TThreadRegistry::Instance().SetName(Reporter->Watchdog.ThreadId(), "AntiFreezeThread");
+    }
     Reporter->Vectored = AddVectoredExceptionHandler(1, VectoredHandler);
     Reporter->OldFilter = SetUnhandledExceptionFilter(UnhandledFilter);
     Reporter->OldTerminate = std::set_terminate(TerminateHook);
@@ -557,6 +592,8 @@ void StopCrashReporter() {
     std::set_terminate(Reporter->OldTerminate);
     SetUnhandledExceptionFilter(Reporter->OldFilter);
     if (Reporter->Vectored) RemoveVectoredExceptionHandler(Reporter->Vectored);
+    Reporter->Watchdog.Stop();
+    UnregisterSystemListPlugins();
     // The record with event 0 ends the worker; it gets half a second.
     const std::vector<uint8_t> stop = EncodeExceptionRequest(TExceptionRequest(), RequestFieldSize);
     DWORD written = 0;

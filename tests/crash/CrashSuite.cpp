@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "crashreport/capture/CrashReporterWin32.h"
+#include "crashreport/settings/SettingsWin32.h"
 #include "framework/Exceptions.h"
 
 // Outside the anonymous namespace, and called without devirtualising: the compiler may not
@@ -175,8 +176,14 @@ int TraceRemote(const wchar_t* self) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (!StartCrashReporter(GetModuleHandleW(nullptr))) return 90;
     const std::wstring kind = argc > 1 ? argv[1] : L"";
+    // A main thread that stops answering: reported after a second, again one and a half later.
+    TRef<IMEModuleSettings> settings = SettingsForModule(GetModuleHandleW(nullptr));
+    if (kind == L"freeze") {
+        settings->WriteBool("CheckFreeze", true);
+        settings->WriteDword("FreezeTimeout", 1000);
+    }
+    if (!StartCrashReporter(GetModuleHandleW(nullptr))) return 90;
     if (kind == L"read")
         ReadFault();
     else if (kind == L"write")
@@ -226,6 +233,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     } else if (kind == L"naming")
         NameThread();
+    else if (kind == L"freeze")
+        Sleep(3200);
     else if (kind == L"idle")
         Sleep(60000);
     else if (kind == L"remote")

@@ -30,6 +30,8 @@ KINDS = {
     "handled": (0, "EConvertError", "is not a valid integer value", ["HandledByFramework", "wmain"]),
     "silent": (1, None, None, None),
     "naming": (0, None, None, None),
+    # The main thread sleeps 3.2 s without answering: reported after 1 s and again 1.5 s later.
+    "freeze": (0, "", "The application seems to be frozen", ["wmain"]),
     # A report on request through xunTraceProcess in a second, idle instance: printed, not saved.
     "remote": (0, None, None, None),
 }
@@ -77,7 +79,10 @@ def main():
         elif report is None:
             problems.append("no bug report file")
         else:
-            if header(report, "exception class") != cls:
+            reports = sum(1 for line in report.split("\r\n") if line.startswith("date/time "))
+            if kind == "freeze" and reports != 2:
+                problems.append(f"{reports} reports of the freeze, expected 2")
+            if (header(report, "exception class") or "") != cls:
                 problems.append(f"exception class {header(report, 'exception class')!r}, expected {cls!r}")
             if message and message not in (header(report, "exception message") or ""):
                 problems.append(f"exception message {header(report, 'exception message')!r} lacks {message!r}")
