@@ -6,6 +6,10 @@
     toolbar/tool00.bmp .. tool10.bmp    16x16 tool bar icons (hand-made pixel art)
     buttons/copyposition.bmp            11x15 pictures of the properties panel's small
     buttons/picktarget.bmp              buttons (hand-made pixel art)
+    buttons/mei*.bmp                    the crash reporter's pictures: 16x16 button
+                                        pictures of the exception dialog, its 32x32 big
+                                        icon and the please-wait picture; 32-bit with
+                                        straight alpha, top row last
     app.ico                             application icon, 16/32/48 px, 32-bit with alpha
     preview.png                         contact sheet of the stones, tool bar icons and
                                         application icon, enlarged
@@ -1117,6 +1121,138 @@ def render_app_icon(size):
 
 
 # --------------------------------------------------------------------------
+# The crash reporter's pictures: drawn on 16 units (the big ones on 32 pixels
+# of the same design), shaded like the stones, with straight alpha.
+# --------------------------------------------------------------------------
+
+def _ring(cx, cy, r, w):
+    return circle(cx, cy, r) - circle(cx, cy, r - w)
+
+
+def draw_mei_send(cv):
+    body = box(1.5, 3.5, 14.5, 12.5, 1.0)
+    cv.fill(body.grow(0.7), (70, 90, 130))
+    cv.fill(body, linear((255, 255, 255), (214, 222, 236), 0, 3.5, 0, 12.5))
+    cv.fill(polyline([(2.0, 4.2), (8.0, 9.0), (14.0, 4.2)], 0.6), (90, 110, 150))
+    cv.fill(polyline([(2.0, 12.0), (6.3, 7.8)], 0.45), (150, 165, 195))
+    cv.fill(polyline([(14.0, 12.0), (9.7, 7.8)], 0.45), (150, 165, 195))
+
+
+def draw_mei_save(cv):
+    blue = (45, 95, 190)
+    disk = box(1.5, 1.5, 14.5, 14.5, 1.2)
+    cv.fill(disk.grow(0.6), shade(blue, -0.55))
+    cv.fill(disk, pillow(disk, blue, 2.0, tilt=0.7))
+    label = box(3.8, 1.5, 12.2, 7.0, 0.5)
+    cv.fill(label, linear((250, 250, 250), (205, 210, 218), 0, 1.5, 0, 7.0))
+    cv.fill(box(9.3, 2.3, 11.2, 6.0, 0.3), shade(blue, -0.3))
+    cv.fill(box(4.2, 9.5, 11.8, 14.5, 0.4), (225, 228, 232))
+    cv.fill(box(5.3, 11.0, 10.7, 11.8), (150, 155, 165))
+
+
+def draw_mei_print(cv):
+    grey = (120, 126, 136)
+    cv.fill(box(4.0, 1.0, 12.0, 7.0, 0.3).grow(0.5), (110, 115, 125))
+    cv.fill(box(4.0, 1.0, 12.0, 7.0, 0.3), (255, 255, 255))
+    body = box(1.0, 5.5, 15.0, 12.5, 1.5)
+    cv.fill(body.grow(0.6), shade(grey, -0.6))
+    cv.fill(body, pillow(body, grey, 2.0, tilt=0.75, specular=0.3))
+    cv.fill(box(12.0, 7.3, 13.3, 8.3, 0.3), (90, 220, 90))
+    paper = box(4.0, 10.0, 12.0, 15.0, 0.3)
+    cv.fill(paper.grow(0.5), (110, 115, 125))
+    cv.fill(paper, (255, 255, 255))
+    for y in (11.6, 13.2):
+        cv.fill(box(5.2, y, 10.8, y + 0.7), (150, 160, 180))
+
+
+def draw_mei_show(cv):
+    page = box(2.0, 1.0, 11.5, 14.0, 0.6)
+    cv.fill(page.grow(0.6), (110, 115, 125))
+    cv.fill(page, (255, 255, 255))
+    for y in (3.0, 5.0, 7.0, 9.0):
+        cv.fill(box(3.6, y, 9.6, y + 0.8), (150, 160, 180))
+    lens = circle(9.8, 9.2, 3.4)
+    cv.fill(line(12.0, 11.6, 14.8, 14.6, 1.1), (70, 60, 50))
+    cv.fill(lens.grow(0.9), (60, 65, 75))
+    cv.fill(lens, sphere(9.0, 8.4, 4.2, (185, 215, 245), specular=0.8))
+
+
+def draw_mei_continue(cv):
+    green = (40, 160, 60)
+    disc = circle(8.0, 8.0, 7.0)
+    cv.fill(disc.grow(0.6), shade(green, -0.55))
+    cv.fill(disc, sphere(8.0, 8.0, 7.0, green, specular=0.5))
+    cv.fill(polygon([(6.0, 4.3), (11.8, 8.0), (6.0, 11.7)]).grow(0.3), (255, 255, 255))
+
+
+def draw_mei_cant_continue(cv):
+    grey = (150, 152, 156)
+    disc = circle(8.0, 8.0, 7.0)
+    cv.fill(disc.grow(0.6), shade(grey, -0.5))
+    cv.fill(disc, sphere(8.0, 8.0, 7.0, grey, specular=0.3))
+    cv.fill(polygon([(6.0, 4.3), (11.8, 8.0), (6.0, 11.7)]).grow(0.3), (235, 235, 235))
+    cv.fill(line(3.3, 12.7, 12.7, 3.3, 1.0), (200, 40, 40))
+
+
+def draw_mei_restart(cv):
+    blue = (40, 120, 210)
+    arc = polyline(arc_points(8.0, 8.5, 5.2, -60.0, 235.0, 24), 1.3)
+    cv.fill(arc.grow(0.6), shade(blue, -0.55))
+    cv.fill(arc, pillow(arc, blue, 1.3, tilt=0.6))
+    tip = polygon([(9.2, 0.6), (14.6, 3.4), (9.6, 7.6)])
+    cv.fill(tip.grow(0.6), shade(blue, -0.55))
+    cv.fill(tip, pillow(tip, blue, 1.5, tilt=0.6))
+
+
+def draw_mei_close(cv):
+    red = (205, 45, 40)
+    disc = circle(8.0, 8.0, 7.0)
+    cv.fill(disc.grow(0.6), shade(red, -0.55))
+    cv.fill(disc, sphere(8.0, 8.0, 7.0, red, specular=0.5))
+    cross = line(5.2, 5.2, 10.8, 10.8, 1.0) | line(10.8, 5.2, 5.2, 10.8, 1.0)
+    cv.fill(cross, (255, 255, 255))
+
+
+def draw_mei_big(cv):
+    red = (200, 40, 35)
+    disc = circle(8.0, 8.0, 7.3)
+    cv.fill(disc.grow(0.4), shade(red, -0.6))
+    cv.fill(disc, sphere(8.0, 8.0, 7.3, red, specular=0.55))
+    cv.fill(box(7.1, 3.2, 8.9, 9.6, 0.9), (255, 255, 255))
+    cv.fill(circle(8.0, 11.9, 1.05), (255, 255, 255))
+
+
+def draw_mei_plwait(cv):
+    blue = (40, 110, 205)
+    disc = circle(8.0, 8.0, 7.3)
+    cv.fill(disc.grow(0.4), shade(blue, -0.6))
+    cv.fill(disc, sphere(8.0, 8.0, 7.3, blue, specular=0.55))
+    cv.fill(circle(8.0, 4.4, 1.05), (255, 255, 255))
+    cv.fill(box(7.1, 6.4, 8.9, 12.6, 0.5), (255, 255, 255))
+
+
+# name, drawing, size in pixels
+MEI_PICTURES = [
+    ("send", draw_mei_send, 16),
+    ("save", draw_mei_save, 16),
+    ("print", draw_mei_print, 16),
+    ("show", draw_mei_show, 16),
+    ("continue", draw_mei_continue, 16),
+    ("restart", draw_mei_restart, 16),
+    ("close", draw_mei_close, 16),
+    ("cantContinue", draw_mei_cant_continue, 16),
+    ("big", draw_mei_big, 32),
+    ("plwait", draw_mei_plwait, 32),
+]
+
+
+def render_mei(draw, size):
+    cv = Canvas(size, units=16.0)
+    draw(cv)
+    return cv.rgba()
+
+
+# --------------------------------------------------------------------------
 # File writers
 # --------------------------------------------------------------------------
 
@@ -1133,6 +1269,19 @@ def bmp_bytes(rows):
         data += pad
     header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(data), 0, 0, 14 + 40)
     info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+    return header + info + bytes(data)
+
+
+def bmp32_bytes(rows):
+    """32-bit bottom-up BMP with straight alpha, as the crash reporter blends it."""
+    h = len(rows)
+    w = len(rows[0])
+    data = bytearray()
+    for row in reversed(rows):
+        for r, g, b, a in row:
+            data += bytes((b, g, r, a))
+    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(data), 0, 0, 14 + 40)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 32, 0, len(data), 2835, 2835, 0, 0)
     return header + info + bytes(data)
 
 
@@ -1251,6 +1400,8 @@ def generate(out):
         files["toolbar/tool%02d.bmp" % k] = bmp_bytes(rows)
     for name, picture in BUTTON_PICTURES.items():
         files["buttons/%s.bmp" % name] = bmp_bytes(render_icon(picture, 11, 15))
+    for name, draw, size in MEI_PICTURES:
+        files["buttons/mei%s.bmp" % name] = bmp32_bytes(render_mei(draw, size))
     files["app.ico"] = ico_bytes(app)
     files["preview.png"] = png_bytes(contact_sheet(stones, select, icons, app))
 

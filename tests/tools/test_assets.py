@@ -24,7 +24,11 @@ COPY_POSITION = "buttons/copyposition.bmp"
 PICK_TARGET = "buttons/picktarget.bmp"
 BUTTONS = [COPY_POSITION, PICK_TARGET]
 BMPS = STONES + [SELECT] + ICONS + BUTTONS
-ALL_FILES = sorted(BMPS + ["app.ico", "preview.png"])
+# The crash reporter's pictures: 32-bit with alpha; the big icon and the please-wait one 32x32.
+MEI = {"buttons/mei%s.bmp" % n: (32 if n in ("big", "plwait") else 16)
+       for n in ("send", "save", "print", "show", "continue", "restart", "close", "cantContinue", "big",
+                 "plwait")}
+ALL_FILES = sorted(BMPS + list(MEI) + ["app.ico", "preview.png"])
 
 
 def bmp_size(name):
@@ -102,6 +106,18 @@ class AssetFiles(unittest.TestCase):
                 self.assertEqual((info["w"], info["h"]), (w, h))
                 self.assertEqual((info["planes"], info["bpp"], info["compression"]), (1, 24, 0))
                 self.assertEqual(len(data), 54 + stride * h)
+
+
+    def test_crash_reporter_pictures_have_alpha(self):
+        for name, size in MEI.items():
+            with self.subTest(name=name):
+                data = read(name)
+                (hdr, w, h, planes, bpp, compression) = struct.unpack_from("<IiiHHI", data, 14)
+                self.assertEqual((hdr, w, h, planes, bpp, compression), (40, size, size, 1, 32, 0))
+                self.assertEqual(len(data), 54 + 4 * size * size)
+                alpha = data[54 + 3::4]
+                self.assertEqual(alpha[0], 0)  # a corner stays transparent
+                self.assertGreater(sum(1 for a in alpha if a == 255), size * size // 4)
 
 
 class Transparency(unittest.TestCase):
