@@ -15,6 +15,7 @@
 #include "crashreport/stacktrace/StackTraceWin32.h"
 #include "crashreport/threads/ThreadMachineryWin32.h"
 #include "crashreport/threads/ThreadRegistryWin32.h"
+#include "crashreport/ui/ExceptionBoxWin32.h"
 #include "framework/Exceptions.h"
 #include "framework/Win32Util.h"
 
@@ -37,7 +38,6 @@ struct TCrashReporter {
     std::mutex HistoryLock;
     TExceptionHistory History;
     std::vector<void*> Reserve;
-    TPresentHook Present;
     TFreezeWatchdog Watchdog;
     TThreadPause Pause;
     HWND HandlerWindow = nullptr;
@@ -251,22 +251,51 @@ void ProcessException(TCaughtException& caught, bool background) {
         report->Sections();
     }
     // Phase 3, then the dialog unless nothing is to be shown.
-    if (report && choice.DisplayMode != 4 && Reporter->Present) Reporter->Present(report->ReportText(true));
-
-    // How the program goes on.
     TExceptionHistory history = CurrentExceptionHistory();
     const uint64_t now = SecondsSince1601();
     const bool close = RepeatRule(settings->ReadInt("AutoClose"), history, now);
     const bool restart = RepeatRule(settings->ReadInt("AutoRestart"), history, now);
-    // The automatic actions: the complete report into the bug report file.
-    if (report && settings->ReadBool("AutoSave")) {
-        const std::string text = report->ReportText(true);
-        const std::string name = BugReportFileName(settings->ReadText("BugRepFile"), ModuleFileName(nullptr),
-                                                   ModuleFileName(Reporter->Module));
-        SaveBugReportFile(AbsoluteBugReportPath(name), text, TBugReportFileRules::From(*settings));
+    const std::string bugReportFile = settings->ReadText("BugRepFile");
+    auto saveToFile = [&](const TRef<TBugReport>& r) {
+        const std::string name =
+            BugReportFileName(bugReportFile, ModuleFileName(nullptr), ModuleFileName(Reporter->Module));
+        return SaveBugReportFile(AbsoluteBugReportPath(name), r->ReportText(true),
+                                 TBugReportFileRules::From(*settings));
+    };
+    bool shown = false;
+    TExceptionBoxResult chosen = TExceptionBoxResult::Continue;
+    if (choice.DisplayMode != 4) {
+        TExceptionBoxRequest box;
+        box.Report = report;
+        box.Settings = settings;
+        box.Message = message;
+        box.Frozen = frozen;
+        box.CanContinue = caught.CanContinue;
+        box.DisplayMode = choice.DisplayMode;
+        box.AutoClose = close;
+        box.AutoRestart = restart;
+        box.Module = Reporter->Module;
+        if (report) {
+            // Saved from the dialog into the bug report file; the file dialog comes with sending.
+            box.Save = [&](HWND) {
+                return saveToFile(report) && bugReportFile.size() > 2 &&
+                       (bugReportFile[0] == '\\' || bugReportFile[1] == ':');
+            };
+        }
+        chosen = ShowExceptionBox(box);
+        shown = true;
     }
+    // The automatic actions: the complete report into the bug report file.
+    if (report && settings->ReadBool("AutoSave")) saveToFile(report);
     if (report && settings->ReadBool("AutoClip")) CopyToClipboard(report->ReportText(true));
     if (report && caught.ReportText) *caught.ReportText = report->ReportText(true);
+    // How the program goes on: as chosen in the dialog, else as the settings say.
+    if (shown) {
+        if (chosen == TExceptionBoxResult::Close) Close();
+        if (chosen == TExceptionBoxResult::Restart) Restart();
+        if (!caught.CanContinue) Close();
+        return;
+    }
     if (close || (!caught.CanContinue && !restart)) Close();
     if (restart) Restart();
 }
@@ -607,10 +636,6 @@ void StopCrashReporter() {
 
 bool CrashReporterRunning() {
     return Reporter != nullptr;
-}
-
-void SetPresentHook(TPresentHook hook) {
-    if (Reporter) Reporter->Present = std::move(hook);
 }
 
 TExceptionHistory CurrentExceptionHistory() {

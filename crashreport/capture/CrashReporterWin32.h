@@ -47,9 +47,5 @@ void CatchException(TCaughtException& caught);
 // A C++ exception at a catch point of the framework or the runtime.
 void CatchLanguageException(std::exception_ptr e, uint8_t source, bool canContinue);
 
-// Where the dialog comes in; until it is set, an exception is processed as with display mode 4.
-using TPresentHook = std::function<void(const std::string& report)>;
-void SetPresentHook(TPresentHook hook);
-
 // The exception history (handed over on a restart).
 TExceptionHistory CurrentExceptionHistory();

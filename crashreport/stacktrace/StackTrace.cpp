@@ -497,7 +497,10 @@ int TStackTracer::ResolveThunks(uint64_t target) {
         TX86Instruction ins;
         if (DecodeX86(FMemory, target, ins, FRequest.Mode) && ins.IsJump && !ins.IsConditional) {
             uint64_t next = ins.HasTarget ? ins.Target : ins.PointerValueValid ? ins.PointerValue : 0;
-            if (next && next != target) {
+            // A jump that leads nowhere we know (an import not bound) leaves the thunk itself as
+            // the function.
+            const int nextModule = next && next != target ? ModuleAt(next) : -1;
+            if (nextModule >= 0 && FState.Modules[size_t(nextModule)].Code.Contains(next)) {
                 target = next;
                 continue;
             }
@@ -910,6 +913,11 @@ void TStackTracer::ChooseChains() {
         const uint64_t up = (down & ScoreReachedBit) ? 0 : ScoreChain(false, true, b, a, 0);
         for (int i = a + 1; i < b; ++i)
             FItems[size_t(i)].Hidden = true;
+        // The start of the list is no certain point of its own (unless it is the creator): shown
+        // only when the chosen chain passes through it, or the outermost frame of a thread could
+        // be any stale value from the top of its stack (a start address pushed as a parameter).
+        if (a == 0 && !FItems[0].Certain && !FItems[0].Creator && !(down > up && (down & ScoreReachedBit)))
+            FItems[0].Hidden = true;
         if (down > up) {
             for (int i = a; i < b;) {
                 const TItem& item = FItems[size_t(i)];
