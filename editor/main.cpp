@@ -1,4 +1,5 @@
 // Program start and the main loop.
+#include "crashreport/capture/CrashReporterWin32.h"
 #include "editor/ProgramStart.h"
 #include "editor/Unit1.h"
 #include "framework/Application.h"
@@ -9,6 +10,13 @@
 #include <shellapi.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The crash reporter first: from here on every exception the editor does not handle itself
+    // is caught, reported and shown in its dialog.
+    const bool reporting = StartCrashReporter(::GetModuleHandleW(nullptr));
+    if (reporting)
+        Application().OnException = [](std::exception_ptr e) {
+            CatchLanguageException(e, CatchApplicationHandle, true);
+        };
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
     Application().SetTitle("Zembrak LevelEditor");
@@ -17,7 +25,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     try {
         form = std::make_unique<TForm1>();
     } catch (...) {
-        Application().ShowException(std::current_exception());
+        if (reporting)
+            CatchLanguageException(std::current_exception(), CatchApplicationShow, false);
+        else
+            Application().ShowException(std::current_exception());
         return 1;
     }
     Application().MainForm = form.get();
@@ -34,5 +45,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     while (Running)
         Application().Run();
     form.reset();
+    if (reporting) StopCrashReporter();
     return 0;
 }
