@@ -918,23 +918,27 @@ void TStackTracer::ChooseChains() {
         // be any stale value from the top of its stack (a start address pushed as a parameter).
         if (a == 0 && !FItems[0].Certain && !FItems[0].Creator && !(down > up && (down & ScoreReachedBit)))
             FItems[0].Hidden = true;
+        // A walk that does not reach the other end follows only links to known functions: one
+        // through a call of unknown target joins nothing for sure, and a stale return address is
+        // as likely there as a real frame.
+        const bool reached = ((down > up ? down : up) & ScoreReachedBit) != 0;
         if (down > up) {
             for (int i = a; i < b;) {
                 const TItem& item = FItems[size_t(i)];
                 if (item.BestCallee < 0) break;
-                int next = item.Callees[size_t(item.BestCallee)].Target;
-                if (next <= i || next > b) break;
-                FItems[size_t(next)].Hidden = false;
-                i = next;
+                const TLink& link = item.Callees[size_t(item.BestCallee)];
+                if (link.Target <= i || link.Target > b || (!reached && link.Function < 0)) break;
+                FItems[size_t(link.Target)].Hidden = false;
+                i = link.Target;
             }
         } else {
             for (int i = b; i > a;) {
                 const TItem& item = FItems[size_t(i)];
                 if (item.BestCaller < 0) break;
-                int next = item.Callers[size_t(item.BestCaller)].Target;
-                if (next >= i || next < a) break;
-                FItems[size_t(next)].Hidden = false;
-                i = next;
+                const TLink& link = item.Callers[size_t(item.BestCaller)];
+                if (link.Target >= i || link.Target < a || (!reached && link.Function < 0)) break;
+                FItems[size_t(link.Target)].Hidden = false;
+                i = link.Target;
             }
         }
     }
