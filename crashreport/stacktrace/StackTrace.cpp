@@ -51,7 +51,18 @@ uint64_t TMemorySnapshot::RunEnd(uint64_t address) const {
 }
 
 bool TCheckedMemoryReader::Read(uint64_t address, void* buffer, size_t size) const {
-    return size == 0 || (FSnapshot.Readable(address, size) && FRaw.Read(address, buffer, size));
+    if (size == 0) return true;
+    if (!FSnapshot.Readable(address, size)) return false;
+    // Module images are read through their view, as the decoder reads code anyway: a system call
+    // per read (candidates are checked by the thousand) costs more than the whole trace.
+    if (FSnapshot.InImage(address) && FSnapshot.RunEnd(address) - address >= size) {
+        size_t available = 0;
+        if (const uint8_t* view = FRaw.View(address, available); view && available >= size) {
+            std::memcpy(buffer, view, size);
+            return true;
+        }
+    }
+    return FRaw.Read(address, buffer, size);
 }
 
 const uint8_t* TCheckedMemoryReader::View(uint64_t address, size_t& available) const {
