@@ -14,6 +14,7 @@
 #include "crashreport/settings/SettingsWin32.h"
 #include "crashreport/ui/ExceptionBoxLayout.h"
 #include "crashreport/ui/ExceptionBoxTables.h"
+#include "crashreport/ui/FontsWin32.h"
 #include "framework/Win32Util.h"
 
 namespace {
@@ -38,30 +39,6 @@ bool RichColours() {
     const int bits = ::GetDeviceCaps(screen, BITSPIXEL) * ::GetDeviceCaps(screen, PLANES);
     ::ReleaseDC(nullptr, screen);
     return bits > 14;
-}
-
-HFONT MakeFont(const wchar_t* face, int height, int weight = FW_NORMAL) {
-    return ::CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
-}
-
-// Tahoma when the system has it; CreateFont would quietly hand out another face.
-HFONT MakeDialogFont(int weight = FW_NORMAL) {
-    HFONT font = MakeFont(L"Tahoma", 11, weight);
-    bool tahoma = false;
-    if (font) {
-        TMemoryDC dc(::CreateCompatibleDC(nullptr));
-        HGDIOBJ old = ::SelectObject(dc.Get(), font);
-        wchar_t face[LF_FACESIZE] = {};
-        ::GetTextFaceW(dc.Get(), LF_FACESIZE, face);
-        ::SelectObject(dc.Get(), old);
-        tahoma = ::lstrcmpiW(face, L"Tahoma") == 0;
-    }
-    if (!tahoma) {
-        if (font) ::DeleteObject(font);
-        font = MakeFont(L"MS Sans Serif", 12, weight);
-    }
-    return font;
 }
 
 // A 32-bit picture with straight alpha blended onto `background` at (x, y).
