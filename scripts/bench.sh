@@ -20,6 +20,8 @@ for arch in "${archs[@]}"; do
 done
 out=build/bench-results.txt
 : >"$out"
+# The palette comparison against Pillow also takes the Win32 tests' screenshots, where there are any.
+if [ -d build/screenshots/win64 ]; then export ZE_QUANT_IMAGES=build/screenshots/win64; fi
 for b in build/bench/bench/*_bench; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")" | tee -a "$out"

@@ -2,10 +2,8 @@
 #include <zlib.h>
 
 #include <cmath>
-#include <set>
 
 #include "crashreport/bitmap/PngWriter.h"
-#include "crashreport/bitmap/WuQuantizer.h"
 #include "tests/crashreport/bitmap/ExternalTools.h"
 #include "tests/crashreport/bitmap/TestImages.h"
 
@@ -140,6 +138,11 @@ TEST_F(PngTest, EveryModeRoundTripsAcrossSizes) {
     }
 }
 
+TEST_F(PngTest, AtMost256ColoursAreLossless) {
+    const TBitmap32 img = CrowdedColoursImage(128, 96, 256); // many share a five-bit cell
+    EXPECT_EQ(Decode(PngBytes(img, 0), 128, 96), img.Pixels);
+}
+
 TEST_F(PngTest, ManyColoursKeepTheirLook) {
     const TBitmap32 img = PhotoImage(301, 200);
     const auto png = PngBytes(img, 0);
@@ -186,32 +189,6 @@ TEST(PngWriter, ModeFromScreenshotDepth) {
     EXPECT_EQ(PngModeFromDepth(307200), 5);
     EXPECT_EQ(PngModeFromDepth(8), 0);
     EXPECT_EQ(PngModeFromDepth(51201), 0);
-}
-
-TEST(WuQuantizer, PaletteHoldsDistinctColoursExactlyAndStopsEarly) {
-    const TBitmap32 img = FewColourImage(50, 20);
-    const auto palette = WuQuantize(img.Pixels, 256);
-    EXPECT_EQ(std::set<uint32_t>(palette.begin(), palette.end()),
-              std::set<uint32_t>(img.Pixels.begin(), img.Pixels.end()));
-    EXPECT_EQ(WuQuantize(TBitmap32(4, 4, 0x123456).Pixels).size(), 1u);
-    EXPECT_TRUE(WuQuantize({}).empty());
-    const auto many = WuQuantize(PhotoImage(100, 100).Pixels, 256);
-    EXPECT_EQ(many.size(), 256u);
-    EXPECT_EQ(WuQuantize(PhotoImage(100, 100).Pixels, 16).size(), 16u);
-}
-
-TEST(WuQuantizer, MapperTakesSmallestAbsoluteDifference) {
-    const uint32_t palette[] = {0x000000, 0xFF0000, 0x808080};
-    TPaletteMapper mapper(palette);
-    EXPECT_EQ(mapper.Map(0xF01010), 1);
-    EXPECT_EQ(mapper.Map(0x707070), 2);
-    EXPECT_EQ(mapper.Map(0x101010), 0);
-    // The cache is keyed by the top five bits: the cell's first pixel decides for all of it.
-    const uint32_t dark[] = {0x000000, 0x141414};
-    TPaletteMapper cached(dark);
-    EXPECT_EQ(cached.Map(0x0F0F0F), 1);
-    EXPECT_EQ(cached.Map(0x080808), 1);
-    EXPECT_EQ(TPaletteMapper(dark).Map(0x080808), 0);
 }
 
 } // namespace
