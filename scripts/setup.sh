@@ -11,7 +11,10 @@ packages=(
   wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool x11-utils imagemagick pngcheck unzip zip
   libcapstone-dev libzydis-dev libdistorm3-dev pngquant
   python3-aiosmtpd dnsmasq-base tinyproxy-bin
+  cups-daemon cups-client printer-driver-cups-pdf poppler-utils libcups2:i386
 )
+# The delivery tests' CUPS scheduler prints to PDF through cups-pdf, read back with pdftotext;
+# 32-bit Wine reaches it through its own libcups2:i386.
 # wine32 brings 32-bit Wine, which runs the shipped program where the kernel executes 32-bit code,
 # and Wine's i386 system DLLs: real 32-bit machine code that the decoder tests read everywhere.
 

@@ -1,13 +1,19 @@
 #include "crashreport/capture/CrashReporterWin32.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "crashreport/base/HandlesWin32.h"
 #include "crashreport/base/ModulesWin32.h"
 #include "crashreport/base/Text.h"
+#include "crashreport/bitmap/NVBitmap.h"
 #include "crashreport/delivery/BugReportFileWin32.h"
+#include "crashreport/delivery/PrintReportWin32.h"
+#include "crashreport/delivery/SendReportWin32.h"
+#include "crashreport/delivery/TempFolderWin32.h"
 #include "crashreport/plugins/SystemListsWin32.h"
 #include "crashreport/report/ReportWin32.h"
 #include "crashreport/settings/SettingsWin32.h"
@@ -264,6 +270,34 @@ void ProcessException(TCaughtException& caught, bool background) {
     };
     bool shown = false;
     TExceptionBoxResult chosen = TExceptionBoxResult::Continue;
+    // Sending, saving and printing: this exception's screenshot, its marks and background sends.
+    ClearCrashTempFolder();
+    TRef<INVBitmap> screenshot;
+    if (choice.WantScreenShot) screenshot = CaptureScreen(settings->ReadBool("ScrShotAppOnly"));
+    auto sendState = MakeRef<TSendState>();
+    const auto sendArgs = [settings, sendState, screenshot, attach = choice.AttachScreenShot](
+                              const std::string& text, HWND parent, bool background, bool hidden) {
+        TSendBugReportArgs a;
+        a.Report = text;
+        if (attach) a.Screenshot = screenshot;
+        a.Parent = parent;
+        a.Settings = settings;
+        a.State = sendState;
+        a.Module = Reporter->Module;
+        a.Background = background;
+        a.Hidden = hidden;
+        return a;
+    };
+    if (report && settings->ReadBool("AutoSend")) {
+        // Once, as soon as the report is complete: in the background, without a dialog.
+        auto once = std::make_shared<std::atomic<bool>>(false);
+        TBugReport* r = report.Get();
+        const auto autoSend = [once, r, sendArgs] {
+            if (!once->exchange(true)) SendBugReport(sendArgs(r->ReportText(true), nullptr, true, true));
+        };
+        report->SetOnComplete(autoSend);
+        if (report->IsComplete()) autoSend();
+    }
     if (choice.DisplayMode != 4) {
         TExceptionBoxRequest box;
         box.Report = report;
@@ -276,19 +310,34 @@ void ProcessException(TCaughtException& caught, bool background) {
         box.AutoRestart = restart;
         box.Module = Reporter->Module;
         if (report) {
-            // Saved from the dialog into the bug report file; the file dialog comes with sending.
-            box.Save = [&](HWND) {
-                return saveToFile(report) && bugReportFile.size() > 2 &&
-                       (bugReportFile[0] == '\\' || bugReportFile[1] == ':');
+            box.Send = [&](HWND owner) {
+                SendBugReport(
+                    sendArgs(report->ReportText(true), owner, settings->ReadBool("SendInBackgr"), false));
             };
+            box.Save = [&](HWND owner) {
+                return SaveBugReport(nullptr, report->ReportText(true), owner, *settings, false,
+                                     sendState.Get(), Reporter->Module) &&
+                       bugReportFile.size() > 2 && (bugReportFile[0] == '\\' || bugReportFile[1] == ':');
+            };
+            box.Print = [&](HWND owner) { PrintBugReport(report->ReportText(true), owner, settings.Get()); };
         }
         chosen = ShowExceptionBox(box);
         shown = true;
     }
-    // The automatic actions: the complete report into the bug report file.
-    if (report && settings->ReadBool("AutoSave")) saveToFile(report);
-    if (report && settings->ReadBool("AutoClip")) CopyToClipboard(report->ReportText(true));
-    if (report && caught.ReportText) *caught.ReportText = report->ReportText(true);
+    // The automatic actions. Before the program closes or restarts its background sends end, so
+    // that a report they sent is not saved as unsent.
+    if (report) {
+        const std::string text = report->ReportText(true);
+        const bool ending = shown ? chosen != TExceptionBoxResult::Continue || !caught.CanContinue
+                                  : close || restart || !caught.CanContinue;
+        if (ending) sendState->WaitForThreads();
+        if (settings->ReadBool("AutoSave") &&
+            (!settings->ReadBool("AutoSaveIfNotSent") || !sendState->Sent()) && saveToFile(report))
+            sendState->MarkWrittenToFile();
+        if (settings->ReadBool("AutoClip")) CopyToClipboard(text);
+        if (caught.ReportText) *caught.ReportText = text;
+        report->SetOnComplete(nullptr);
+    }
     // How the program goes on: as chosen in the dialog, else as the settings say.
     if (shown) {
         if (chosen == TExceptionBoxResult::Close) Close();

@@ -7,14 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 
 #include "crashreport/base/Text.h"
+#include "crashreport/bitmap/PngWriter.h"
+#include "crashreport/delivery/BugReportFile.h"
 #include "crashreport/delivery/MailClientWin32.h"
+#include "crashreport/delivery/PrintReportWin32.h"
 #include "crashreport/delivery/SendJobWin32.h"
+#include "crashreport/delivery/SendReportWin32.h"
 #include "crashreport/delivery/net/Conversation.h"
 #include "tests/support/WinTestSupport.h"
 
@@ -489,4 +494,243 @@ TEST_F(DeliveryTest, OnlineCheck) {
     TWinsock winsock;
     // The echo itself, on loopback, where our own request comes back first and is passed over.
     EXPECT_TRUE(EchoAnswered("127.0.0.1"));
+}
+
+// ---- the send pipeline: a report with its attachments through each transport and the fallbacks
+
+namespace {
+
+TRef<INVBitmap> TestPicture() {
+    TBitmap32 bmp(61, 37);
+    for (int y = 0; y < bmp.Height; ++y)
+        for (int x = 0; x < bmp.Width; ++x)
+            bmp.At(x, y) = Rgb(uint32_t(x * 4), uint32_t(y * 6), uint32_t((x ^ y) * 3));
+    return NewNVBitmap(bmp);
+}
+
+const std::string PipelineReport = "date/time          : 2026-12-08, 13:00:00, 1ms\r\n"
+                                   "exception class    : EAccessViolation\r\n"
+                                   "exception message  : Stone list is empty.\r\n\r\n"
+                                   "main thread ($A1C):\r\n"
+                                   "004C1A2B +01F LevelEditor.exe Unit1 812 +4 TForm1.SaveClick\r\n";
+
+// The settings and state of one exception's sends, over the built-in settings.
+struct TPipeline {
+    explicit TPipeline(const std::string& bugReportFile) : BugReportFile(bugReportFile) {
+        Settings->WriteText("MailAddr", "team@zembrak-test.example");
+        Settings->WriteText("MailFrom", "editor@zembrak-test.example");
+        Settings->WriteText("MailSubj", "Fehler: %exceptMsg%");
+        Settings->WriteBool("MailViaMapi", false);
+        Settings->WriteBool("MailViaMailto", false);
+        Settings->WriteText("BugRepFile", BugReportFile);
+        Settings->WriteInt("ScrShotDepth", 51200);
+    }
+    ~TPipeline() { SendTransports() = TSendTransports(); }
+    TSendBugReportArgs Args() {
+        TSendBugReportArgs a;
+        a.Report = PipelineReport;
+        a.Screenshot = Picture;
+        a.Settings = Settings;
+        a.State = State;
+        return a;
+    }
+
+    const std::string BugReportFile;
+    TRef<TSettingsOverlay<>> Settings = MakeRef<TSettingsOverlay<>>(TRef<IMESettings>());
+    TRef<TSendState> State = MakeRef<TSendState>();
+    TRef<INVBitmap> Picture = TestPicture();
+};
+
+} // namespace
+
+TEST_F(DeliveryTest, PipelineSendsTheReportAndItsAttachmentsByEachTransport) {
+    ZE_NEED_SERVERS();
+    TPipeline p(Narrow(FDir.File(L"bugreport.txt")));
+    const std::string one = RandomBytes(5000, 7), two = RandomBytes(3000, 8), plain = RandomBytes(100, 9);
+    const std::string png = [&] {
+        const std::vector<uint8_t> b = p.Picture->AsPng(PngModeFromDepth(51200));
+        return std::string(b.begin(), b.end());
+    }();
+    struct TCase {
+        const char* Transport;
+        bool AlreadyInFile; // the bug report file holds the report already: its copy is sent alone
+    } cases[] = {{"smtp", false}, {"direct", false}, {"upload", true}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Transport);
+        const std::string kind = c.Transport == std::string("upload") ? "http" : "smtp";
+        if (c.Transport == std::string("direct") && Servers().Get("dns").empty()) continue; // needs root
+        p.State = MakeRef<TSendState>();
+        if (c.AlreadyInFile) p.State->MarkWrittenToFile();
+        const std::string earlier = "date/time          : 2026-12-07, 08:00:00, 5ms\r\nold report\r\n\r\n";
+        File("bugreport.txt", earlier);
+        p.Settings->WriteText("AddAttachs", File("one.log", one) + "|one.log||Logs.zip\r\n" + Missing() +
+                                                "\r\n" + File("two.log", two) + "|two.log||LOGS.zip\r\n" +
+                                                File("plain.txt", plain));
+        p.Settings->WriteBool("MailAsSmtpServer", c.Transport == std::string("direct"));
+        p.Settings->WriteBool("MailAsSmtpClient", c.Transport == std::string("smtp"));
+        p.Settings->WriteBool("UploadViaHttp", kind == "http");
+        p.Settings->WriteText("SmtpServer", "127.0.0.1");
+        p.Settings->WriteInt("SmtpPort", Servers().Port("smtp"));
+        p.Settings->WriteText("HttpServer", "http://127.0.0.1/upload");
+        p.Settings->WriteInt("HttpPort", Servers().Port("http"));
+        // Direct delivery: the exchanger dnsmasq names, on the test server's port instead of 25.
+        SendTransports().Mail = [](TSendJob& job) {
+            if (!job.Server.empty()) return SendMailJob(job);
+            EXPECT_EQ(job.Port, 25);
+            TWinsock winsock;
+            TTestDnsSystem system;
+            job.Port = Servers().Port("smtp");
+            return RunMailJob(job, system);
+        };
+        const int before = Servers().Records(kind);
+        ASSERT_EQ(SendBugReport(p.Args()), SendSent);
+        EXPECT_TRUE(p.State->Sent());
+        EXPECT_FALSE(Exists(p.BugReportFile)); // sent with its copy: DelBugRepFile
+        ASSERT_EQ(Servers().Records(kind), before + 1);
+        const std::string got = Servers().Record(kind, before + 1);
+        const std::string reportFile =
+            c.AlreadyInFile ? earlier
+                            : MergeBugReport(earlier, PipelineReport, TBugReportFileRules::From(*p.Settings));
+        EXPECT_EQ(ReadText(got + "\\checks"), "screenshot.png\tpngcheck ok, pillow 61x37 P\n"
+                                              "Logs.zip\tunzip ok, zipfile ok: one.log,two.log");
+        EXPECT_EQ(ReadText(got + "\\unzipped-one.log"), one);
+        EXPECT_EQ(ReadText(got + "\\unzipped-two.log"), two);
+        EXPECT_EQ(ReadText(got + "\\defects"), "");
+        if (kind == "smtp") {
+            EXPECT_EQ(ReadText(got + "\\subject"), "Fehler: Stone list is empty.");
+            EXPECT_EQ(ReadText(got + "\\rcpt"), "team@zembrak-test.example");
+            std::string names;
+            std::istringstream lines(ReadText(got + "\\attachments"));
+            for (std::string line; std::getline(lines, line);)
+                names += line.substr(0, line.find('\t')) + " ";
+            EXPECT_EQ(names, "bugreport.txt screenshot.png Logs.zip plain.txt ");
+            EXPECT_EQ(ReadText(got + "\\att0"), reportFile);
+            EXPECT_EQ(ReadText(got + "\\att1"), png);
+            EXPECT_EQ(ReadText(got + "\\att3"), plain);
+        } else {
+            EXPECT_EQ(ReadText(got + "\\complete"), "1");
+            EXPECT_EQ(ReadText(got + "\\parts"), "MailFrom\nMailSubject\nMailBody\nMailAddr\n"
+                                                 "BugReport\tbugreport.txt\tapplication/octet-stream\n"
+                                                 "ScreenShot\tscreenshot.png\tapplication/octet-stream\n"
+                                                 "Logs.zip\tLogs.zip\tapplication/octet-stream\n"
+                                                 "plain\tplain.txt\tapplication/octet-stream");
+            EXPECT_EQ(ReadText(got + "\\field-MailSubject"), "Fehler: Stone list is empty.");
+            EXPECT_EQ(ReadText(got + "\\file-BugReport"), reportFile);
+            EXPECT_EQ(ReadText(got + "\\file-ScreenShot"), png);
+            EXPECT_EQ(ReadText(got + "\\file-plain"), plain);
+        }
+    }
+}
+
+TEST_F(DeliveryTest, PipelineFallsBackToTheMailClientsThenSaysItFailed) {
+    ZE_NEED_SERVERS();
+    TPipeline p(Narrow(FDir.File(L"bugreport.txt")));
+    wchar_t exe[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    const std::string recorder =
+        Narrow(std::wstring(ExtractFileDir(std::wstring(exe)))) + "\\record_args.exe";
+    const std::string out = Narrow(FDir.File(L"mailto.txt"));
+    ::SetEnvironmentVariableA("ZE_RECORD_FILE", out.c_str());
+    p.Settings->WriteBool("MailAsSmtpClient", true);
+    p.Settings->WriteText("SmtpServer", "127.0.0.1");
+    p.Settings->WriteInt("SmtpPort", Servers().Port("smtp_cut")); // drops the mail in the middle
+    p.Settings->WriteBool("MailViaMapi", true);                   // Wine's is no client: passed over
+    p.Settings->WriteBool("MailViaMailto", true);
+    File("bugreport.txt", "earlier\r\n\r\n");
+    {
+        auto handler = TRegistryValue::Text(HKEY_CLASSES_ROOT, "mailto\\shell\\open\\command", nullptr,
+                                            "\"" + recorder + "\" \"%1\"");
+        EXPECT_EQ(SendBugReport(p.Args()), SendSent);
+        const std::string url = WaitForLines(out, 1);
+        EXPECT_NE(url.find("mailto:team@zembrak-test.example?subject=Fehler:%20Stone%20list%20is%20empty."
+                           "&body=date/time%20%20%20%20%20%20%20%20%20%20:%202026-12-08"),
+                  std::string::npos)
+            << url;
+        EXPECT_NE(url.find("TForm1.SaveClick%0D%0A\""), std::string::npos) << url; // the whole report
+        EXPECT_TRUE(p.State->Sent());
+        EXPECT_TRUE(Exists(p.BugReportFile)); // a mail client's mail is not known to be sent
+    }
+    auto none = TRegistryValue::Text(HKEY_CLASSES_ROOT, "mailto\\shell\\open\\command", nullptr, "");
+    p.State = MakeRef<TSendState>();
+    {
+        TDialogAnswerer answer({PressButton(IDOK)});
+        EXPECT_EQ(SendBugReport(p.Args()), SendNotSent);
+        ASSERT_EQ(answer.Texts().size(), 1u);
+        EXPECT_EQ(answer.Texts()[0], L"Sorry, sending the bug report didn't work.");
+        EXPECT_EQ(answer.Titles()[0], L"");
+    }
+    TSendBugReportArgs hidden = p.Args();
+    hidden.Hidden = true; // nothing shown: no box to answer
+    EXPECT_EQ(SendBugReport(hidden), SendNotSent);
+    EXPECT_FALSE(p.State->Sent());
+}
+
+// ---- printing through Wine, CUPS and a PDF printer; the pages read back with pdftotext
+
+namespace {
+
+// Runs a program of the host (Wine starts Linux programs too) and waits for it; its exit code
+// does not come through.
+void RunHostProgram(const std::string& commandLine) {
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process{};
+    std::string line = commandLine;
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
+                          &process))
+        return;
+    ::WaitForSingleObject(process.hProcess, 60000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+}
+
+std::string UnixPath(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path.substr(2); // the "Z:" drive is the root
+}
+
+} // namespace
+
+TEST_F(DeliveryTest, PrintsOnTheCupsPdfPrinter) {
+    ZE_NEED_SERVERS();
+    if (Servers().Get("pdf").empty()) GTEST_SKIP() << "no CUPS with cups-pdf for this run";
+    auto settings = MakeRef<TSettingsOverlay<>>(TRef<IMESettings>());
+    // cups-pdf names the file after the document: a name of this run's own.
+    const std::string name =
+        "zembrak print " + std::to_string(::GetCurrentProcessId()) + " " + std::to_string(::GetTickCount());
+    settings->WriteText("PrintBtnTxt", name);
+    std::string report;
+    for (int i = 0; i < 150; ++i)
+        report += "line " + std::to_string(i) + " & " + std::string(size_t(i % 7) * 20, 'w') + " end\r\n";
+    {
+        TDialogAnswerer answer({PressButton(IDOK)});
+        PrintBugReport(report, nullptr, settings.Get());
+        ASSERT_EQ(answer.Titles().size(), 1u); // the print dialog, confirmed
+    }
+    std::string file = name;
+    std::replace(file.begin(), file.end(), ' ', '_');
+    const std::string pattern = Servers().Get("pdf") + "\\" + file + "*.pdf";
+    std::string pdf;
+    const std::string text = Servers().Get("dir") + "\\" + file + ".txt";
+    std::string pages;
+    // cups-pdf writes the file after the job has left us: read until its last line is there.
+    for (int i = 0; i < 600 && pages.find("line 149 &") == std::string::npos; ++i, ::Sleep(100)) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        ::FindClose(search);
+        pdf = Servers().Get("pdf") + "\\" + found.cFileName;
+        RunHostProgram("/usr/bin/pdftotext -layout " + UnixPath(pdf) + " " + UnixPath(text));
+        pages = ReadText(text);
+    }
+    ::DeleteFileA(pdf.c_str());
+    // Every line in order, "&" as it is, the long ones wrapped; a page break between pages.
+    size_t at = 0;
+    for (int i = 0; i < 150; ++i) {
+        const std::string start = "line " + std::to_string(i) + " &";
+        at = pages.find(start, at);
+        ASSERT_NE(at, std::string::npos) << start;
+    }
+    EXPECT_GE(std::count(pages.begin(), pages.end(), '\f'), 3);
+    EXPECT_EQ(pages.find(std::string(120, 'w')), std::string::npos); // no row wider than the page
 }

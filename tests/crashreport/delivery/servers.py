@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Real servers on 127.0.0.1 for the delivery tests under Wine, none of whose protocol code is ours:
 aiosmtpd (plain, and with AUTH LOGIN required), dnsmasq with MX records for a test domain,
-an HTTP server whose multipart parsing is Python's email package, and tinyproxy in front of it.
+an HTTP server whose multipart parsing is Python's email package, tinyproxy in front of it, and a
+CUPS scheduler with a cups-pdf printer for Wine's printing.
 
     servers.py start DIR   starts them in the background, writes DIR/servers.txt, returns when ready
     servers.py stop DIR    stops them
@@ -22,8 +23,10 @@ import socket
 import socketserver
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import zipfile
 
 ACCOUNT, PASSWORD = "zembrak", "geheim"
 TEST_DOMAIN = "zembrak-test.example"
@@ -57,6 +60,42 @@ class Store:
         os.rename(tmp, os.path.join(self.root, str(n)))
 
 
+def check_attachment(name, data, files):
+    """Reads a received archive or picture with readers that are not ours (unzip -t, Python's
+    zipfile, pngcheck, Pillow): one line for the record's "checks", and each archive entry's bytes
+    as "unzipped-ENTRY". Other files give no line."""
+    kind = name.lower()[-4:]
+    if kind not in (".zip", ".png"):
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "received" + kind)
+        with open(path, "wb") as f:
+            f.write(data)
+        try:
+            if kind == ".zip":
+                tested = subprocess.run(["unzip", "-tq", path], capture_output=True).returncode == 0
+                with zipfile.ZipFile(path) as z:
+                    bad = z.testzip()
+                    for info in z.infolist():
+                        files["unzipped-" + info.filename] = z.read(info)
+                    entries = ",".join(i.filename for i in z.infolist())
+                return "%s\tunzip %s, zipfile %s: %s" % (name, "ok" if tested else "failed",
+                                                         "ok" if bad is None else "failed", entries)
+            from PIL import Image
+            checked = subprocess.run(["pngcheck", "-q", path], capture_output=True).returncode == 0
+            with Image.open(path) as im:
+                im.load()
+                size, mode = im.size, im.mode
+            return "%s\tpngcheck %s, pillow %dx%d %s" % (name, "ok" if checked else "failed", size[0], size[1], mode)
+        except Exception as e:  # what the test sees instead of the check's line
+            return "%s\tunreadable: %s" % (name, e)
+
+
+def add_checks(files, attachments):
+    lines = [line for line in (check_attachment(n, d, files) for n, d in attachments) if line]
+    files["checks"] = "\n".join(lines)
+
+
 def mail_files(envelope):
     raw = envelope.original_content
     msg = email.message_from_bytes(raw, policy=email.policy.default)
@@ -80,6 +119,7 @@ def mail_files(envelope):
     else:
         files["body"] = msg.get_payload(decode=True)
     files["attachments"] = "\n".join(names)
+    add_checks(files, [(n.split("\t")[0], files["att%d" % i]) for i, n in enumerate(names)])
     return files
 
 
@@ -158,7 +198,7 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
             "complete": "1" if len(body) == length and not extra and body.endswith(b"--\r\n") else "0",
             "defects": "\n".join(str(d) for part in msg.walk() for d in part.defects),
         }
-        fields = []
+        fields, received = [], []
         if msg.is_multipart():
             for part in msg.iter_parts():
                 name = part.get_param("name", header="content-disposition")
@@ -170,7 +210,9 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
                 else:
                     files["file-" + name] = data
                     fields.append("%s\t%s\t%s" % (name, filename, part.get_content_type()))
+                    received.append((filename, data))
         files["parts"] = "\n".join(fields)
+        add_checks(files, received)
         self.store.save(files)
         self.answer(self.path)
 
@@ -241,6 +283,67 @@ def start_proxy(root):
     return proc, port
 
 
+CUPSD_CONF = """Listen %(root)s/cups.sock
+LogLevel warn
+WebInterface No
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+"""
+CUPS_FILES_CONF = """ServerRoot %(root)s/conf
+RequestRoot %(root)s/spool
+CacheDir %(root)s/cache
+StateDir %(root)s/state
+TempDir %(root)s/tmp
+ErrorLog %(root)s/error_log
+AccessLog %(root)s/access_log
+PageLog %(root)s/page_log
+ServerBin /usr/lib/cups
+DataDir /usr/share/cups
+User lp
+Group lp
+"""
+
+
+def start_cups(root):
+    """A CUPS scheduler of our own (socket ROOT/cups/cups.sock, which CUPS_SERVER names) with a
+    cups-pdf printer as the default: Wine prints through it, and the PDFs land in the folder that
+    cups-pdf's configuration names for the user ($HOME/PDF). None without the packages."""
+    ppd = "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"
+    if not (shutil.which("cupsd") and shutil.which("lpadmin") and os.path.exists(ppd)):
+        return None
+    base = os.path.join(root, "cups")
+    for d in ("conf/ppd", "spool", "cache", "state", "tmp"):
+        os.makedirs(os.path.join(base, d), exist_ok=True)
+    shutil.chown(os.path.join(base, "spool"), "root", "lp")
+    os.chmod(os.path.join(base, "spool"), 0o710)
+    with open(os.path.join(base, "conf", "cupsd.conf"), "w") as f:
+        f.write(CUPSD_CONF % {"root": base})
+    with open(os.path.join(base, "conf", "cups-files.conf"), "w") as f:
+        f.write(CUPS_FILES_CONF % {"root": base})
+    log = open(os.path.join(base, "cupsd.log"), "wb")
+    proc = subprocess.Popen(["cupsd", "-f", "-c", os.path.join(base, "conf", "cupsd.conf"), "-s",
+                             os.path.join(base, "conf", "cups-files.conf")], stdout=log, stderr=log,
+                            stdin=subprocess.DEVNULL)
+    env = dict(os.environ, CUPS_SERVER=os.path.join(base, "cups.sock"))
+    for _ in range(100):
+        if proc.poll() is not None:
+            return None
+        if subprocess.run(["lpadmin", "-p", "PDF", "-v", "cups-pdf:/", "-P", ppd, "-E"], env=env,
+                          capture_output=True).returncode == 0:
+            subprocess.run(["lpadmin", "-d", "PDF"], env=env, capture_output=True)
+            return proc
+        time.sleep(0.1)
+    proc.terminate()
+    return None
+
+
 def wait_tcp(port, proc=None):
     for _ in range(100):
         if proc is not None and proc.poll() is not None:
@@ -305,6 +408,10 @@ def serve(root):
         children.append(dns)
     if not wait_tcp(info["proxy"], proxy):
         info["proxy"] = ""
+    cups = start_cups(root)
+    if cups:
+        children.append(cups)
+    info["pdf"] = wine_path(os.path.join(os.path.expanduser("~"), "PDF")) if cups else ""
     with open(info["record_url"], "w") as f:
         f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/urls.txt"\n' % root)
     os.chmod(info["record_url"], 0o755)
