@@ -4,48 +4,47 @@
 
 namespace {
 
-TEST(TextVariables, NamesInAnyCase) {
+TEST(TextVariables, Expansion) {
+    struct {
+        const char* Name;
+        const char* Text;
+        const char* Want;
+        const char* Message = nullptr; // with the message and the report "report"
+    } cases[] = {
+        {"names in any case", "%APPNAME%|%ModName%|%lf%|%AppVersion%",
+         "LevelEditor.exe|LevelEditor.exe|\r\n|1.0.0.1"},
+        {"dates and times", "%date%/%time%/%DateTime%",
+         "2006-05-14/08:02:11, 32ms/2006-05-14, 08:02:11, 32ms"},
+        // trailing backslash dropped; no common folder from the system: the executable's folder
+        {"folders", "%userappdata%\\x;%commonappdata%",
+         "C:\\Users\\ze\\AppData\\Roaming\\x;C:\\Games\\Zembrak"},
+        {"message and report only when given", "%exceptMsg%%LF%%BUGREPORT%", "%exceptMsg%\r\n%BUGREPORT%"},
+        {"an empty message", "[%exceptmsg%] %bugReport%", "[Unknown] report", ""},
+        // a kept variable stays whole: its closing '%' does not start "%LF%"
+        {"a kept variable", "%exceptMsg%LF%", "%exceptMsg%LF%"},
+        {"unknown and broken names", "100% sure %foo% %app", "100% sure %foo% %app"},
+        {"doubled percent signs", "%%LF%%", "%\r\n%"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto vars = MakeRef<TFixedVariables>();
+        std::string message = c.Message ? c.Message : "", report = "report";
+        EXPECT_EQ(ExpandTextVariables(c.Text, vars.Get(), c.Message ? &message : nullptr,
+                                      c.Message ? &report : nullptr),
+                  c.Want);
+        EXPECT_LE(vars->NowCalls, 1); // one reading of the clock for the whole text
+    }
+}
+
+TEST(TextVariables, SourceValuesAndNoSource) {
     auto vars = MakeRef<TFixedVariables>();
-    EXPECT_EQ(ExpandTextVariables("%APPNAME%|%ModName%|%lf%|%AppVersion%", vars.Get()),
-              "LevelEditor.exe|LevelEditor.exe|\r\n|1.0.0.1");
     vars->Version.clear();
     EXPECT_EQ(ExpandTextVariables("%appversion% %modversion%", vars.Get()), "? ?");
-}
-
-TEST(TextVariables, DatesTimesAndFolders) {
-    auto vars = MakeRef<TFixedVariables>();
-    EXPECT_EQ(ExpandTextVariables("%date%/%time%/%DateTime%", vars.Get()),
-              "2006-05-14/08:02:11, 32ms/2006-05-14, 08:02:11, 32ms");
-    EXPECT_EQ(vars->NowCalls, 1); // one reading of the clock for the whole text
-    // Trailing backslash dropped; no common folder from the system: the executable's folder.
-    EXPECT_EQ(ExpandTextVariables("%userappdata%\\x;%commonappdata%", vars.Get()),
-              "C:\\Users\\ze\\AppData\\Roaming\\x;C:\\Games\\Zembrak");
-}
-
-TEST(TextVariables, MessageAndReportOnlyWhenGiven) {
-    auto vars = MakeRef<TFixedVariables>();
-    EXPECT_EQ(ExpandTextVariables("%exceptMsg%%LF%%BUGREPORT%", vars.Get()), "%exceptMsg%\r\n%BUGREPORT%");
-    std::string msg, report = "report";
-    EXPECT_EQ(ExpandTextVariables("[%exceptmsg%] %bugReport%", vars.Get(), &msg, &report),
-              "[Unknown] report");
-    // A kept variable stays whole: its closing '%' does not start "%LF%".
-    EXPECT_EQ(ExpandTextVariables("%exceptMsg%LF%", vars.Get()), "%exceptMsg%LF%");
-}
-
-// Values are put in once and never scanned again, whatever their order in the list: a message
-// or a report that contains a variable's name arrives as it was.
-TEST(TextVariables, InsertedValuesAreNotExpandedAgain) {
-    auto vars = MakeRef<TFixedVariables>();
+    // Values are put in once and never scanned again, whatever their order in the list.
     vars->App = "%modname%";
     std::string msg = "disk %LF% full %date%", report = "%appname% %exceptMsg%";
     EXPECT_EQ(ExpandTextVariables("%appname%;%exceptMsg%;%bugReport%", vars.Get(), &msg, &report),
               "%modname%;disk %LF% full %date%;%appname% %exceptMsg%");
-}
-
-TEST(TextVariables, UnknownAndBrokenNamesStay) {
-    auto vars = MakeRef<TFixedVariables>();
-    EXPECT_EQ(ExpandTextVariables("100% sure %foo% %app", vars.Get()), "100% sure %foo% %app");
-    EXPECT_EQ(ExpandTextVariables("%%LF%%", vars.Get()), "%\r\n%");
     // Without a source only the source-free variables are expanded.
     EXPECT_EQ(ExpandTextVariables("%appname%%LF%", nullptr), "%appname%\r\n");
 }

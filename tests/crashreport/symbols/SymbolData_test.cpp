@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 #include "crashreport/symbols/SymbolCache.h"
 #include "crashreport/symbols/SymbolResolver.h"
@@ -28,26 +29,18 @@ TRef<TMapFile> SampleMap() {
     return map;
 }
 
-void ExpectSameTables(const TMapFile& a, const TMapFile& b) {
-    ASSERT_EQ(a.Units(), b.Units());
-    ASSERT_EQ(a.Segments().size(), b.Segments().size());
-    for (size_t i = 0; i < a.Segments().size(); ++i) {
-        EXPECT_EQ(a.Segments()[i].Start, b.Segments()[i].Start);
-        EXPECT_EQ(a.Segments()[i].Length, b.Segments()[i].Length);
-        EXPECT_EQ(a.Segments()[i].Unit, b.Segments()[i].Unit);
-        EXPECT_EQ(a.Segments()[i].Class, b.Segments()[i].Class);
-    }
-    ASSERT_EQ(a.Publics().size(), b.Publics().size());
-    for (size_t i = 0; i < a.Publics().size(); ++i) {
-        EXPECT_EQ(a.Publics()[i].Address, b.Publics()[i].Address);
-        EXPECT_EQ(a.PublicName(a.Publics()[i]), b.PublicName(b.Publics()[i]));
-    }
-    ASSERT_EQ(a.Lines().size(), b.Lines().size());
-    for (size_t i = 0; i < a.Lines().size(); ++i) {
-        EXPECT_EQ(a.Lines()[i].Address, b.Lines()[i].Address);
-        EXPECT_EQ(a.Lines()[i].Line, b.Lines()[i].Line);
-        EXPECT_EQ(a.Lines()[i].Unit, b.Lines()[i].Unit);
-    }
+// Every table of a map, entry by entry.
+std::string Tables(const TMapFile& m) {
+    std::ostringstream out;
+    for (const std::string& unit : m.Units())
+        out << unit << ";";
+    for (const TMapSegment& s : m.Segments())
+        out << "\nS" << s.Start << "+" << s.Length << " u" << s.Unit << " c" << int(s.Class);
+    for (const TMapPublic& p : m.Publics())
+        out << "\nP" << p.Address << " " << m.PublicName(p);
+    for (const TMapLine& l : m.Lines())
+        out << "\nL" << l.Address << " " << l.Line << " u" << l.Unit;
+    return out.str();
 }
 
 TEST(SymbolData, RoundTripIsExactAndEnciphered) {
@@ -60,13 +53,13 @@ TEST(SymbolData, RoundTripIsExactAndEnciphered) {
 
     TRef<TMapFile> back = MakeRef<TMapFile>();
     ASSERT_TRUE(UnpackSymbolData(packed, *back));
-    ExpectSameTables(*map, *back);
+    EXPECT_EQ(Tables(*back), Tables(*map));
 
     // Another nonce gives other bytes with the same content.
     std::vector<uint8_t> other = PackSymbolData(*map, 12345);
     EXPECT_NE(other, packed);
     ASSERT_TRUE(UnpackSymbolData(other, *back));
-    ExpectSameTables(*map, *back);
+    EXPECT_EQ(Tables(*back), Tables(*map));
 
     TRef<TMapFile> empty = MakeRef<TMapFile>();
     empty->Finish();
@@ -92,18 +85,14 @@ TEST(SymbolData, DamageIsRefusedAndLeavesTheMapEmpty) {
 
 TEST(SymbolData, PayloadReaderRefusesBadReferences) {
     TRef<TMapFile> map = MakeRef<TMapFile>();
-    // One unit, one segment with unit index 1 (there is none).
-    const uint8_t badUnit[] = {1, 1, 'U', 1, 0x10, 0x10, 1, 0, 0, 0};
-    EXPECT_FALSE(UnpackSymbolPayload(badUnit, *map));
-    // A public that shares more of the previous name than there is.
-    const uint8_t badPrefix[] = {0, 0, 1, 0x10, 3, 1, 'A', 0};
-    EXPECT_FALSE(UnpackSymbolPayload(badPrefix, *map));
-    // A count far beyond the bytes left.
-    const uint8_t badCount[] = {0xFF, 0xFF, 0xFF, 0x0F};
-    EXPECT_FALSE(UnpackSymbolPayload(badCount, *map));
-    // A first line that repeats a unit it never named.
-    const uint8_t noUnit[] = {0, 0, 0, 1, 0, 0, 0};
-    EXPECT_FALSE(UnpackSymbolPayload(noUnit, *map));
+    const std::pair<const char*, std::vector<uint8_t>> bad[] = {
+        {"one unit, a segment of unit index 1", {1, 1, 'U', 1, 0x10, 0x10, 1, 0, 0, 0}},
+        {"a public sharing more of the previous name than there is", {0, 0, 1, 0x10, 3, 1, 'A', 0}},
+        {"a count far beyond the bytes left", {0xFF, 0xFF, 0xFF, 0x0F}},
+        {"a first line repeating a unit it never named", {0, 0, 0, 1, 0, 0, 0}},
+    };
+    for (const auto& [name, bytes] : bad)
+        EXPECT_FALSE(UnpackSymbolPayload(bytes, *map)) << name;
     const uint8_t good[] = {1, 1, 'U', 1, 0x10, 0x10, 0, 0, 1, 0x10, 0, 1, 'A', 1, 0x10, 2, 1};
     ASSERT_TRUE(UnpackSymbolPayload(good, *map));
     EXPECT_EQ(map->Lines()[0].Line, 1);

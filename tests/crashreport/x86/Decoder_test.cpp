@@ -87,33 +87,51 @@ TEST(Decoder, RejectsUndefinedTruncatedAndOverlongInput) {
     EXPECT_TRUE(Decode("66 66 66 66 66 66 66 66 66 66 66 66 66 89 C0").Valid);
 }
 
-TEST(Decoder, BranchTargetsAndFlags) {
-    TX86Instruction call = Decode("E8 FB FF FF FF", 0x401000);
-    EXPECT_TRUE(call.IsCall);
-    EXPECT_TRUE(call.HasTarget);
-    EXPECT_EQ(call.Target, 0x401000u);
-    EXPECT_EQ(call.TargetSize, 4);
+namespace {
 
-    TX86Instruction shortJump = Decode("EB FE", 0x401000);
-    EXPECT_TRUE(shortJump.IsJump);
-    EXPECT_FALSE(shortJump.IsConditional);
-    EXPECT_EQ(shortJump.Target, 0x401000u);
-    EXPECT_EQ(shortJump.TargetSize, 1);
+// Length and branch facts: "call", "jump", "cond", "ret", "->target/size of the displacement", "ptr".
+std::string Branch(const TX86Instruction& i) {
+    std::ostringstream out;
+    out << std::uppercase << std::hex << int(i.Length) << ":" << (i.IsCall ? " call" : "")
+        << (i.IsJump ? " jump" : "") << (i.IsConditional ? " cond" : "") << (i.IsReturn ? " ret" : "")
+        << (i.HasPointer ? " ptr" : "");
+    if (i.HasTarget) out << " ->" << i.Target << "/" << int(i.TargetSize);
+    return out.str();
+}
 
-    TX86Instruction jcc = Decode("0F 85 00 01 00 00", 0x401000);
-    EXPECT_TRUE(jcc.IsJump && jcc.IsConditional);
-    EXPECT_EQ(jcc.Opcode, 0x185);
-    EXPECT_EQ(jcc.Target, 0x401106u);
+} // namespace
 
-    TX86Instruction wrap = Decode("E9 00 00 00 80", 0x80000000);
-    EXPECT_EQ(wrap.Target, 0x80000000u + 5 + 0x80000000u);
-
-    EXPECT_TRUE(Decode("E2 FE").IsConditional); // loop
-    EXPECT_TRUE(Decode("C3").IsReturn);
-    EXPECT_TRUE(Decode("C2 04 00").IsReturn);
-    EXPECT_FALSE(Decode("FF D0").HasTarget); // call eax
-    EXPECT_TRUE(Decode("FF D0").IsCall);
-    EXPECT_FALSE(Decode("64 FF 15 00 00 00 00").HasPointer); // through fs: not an absolute pointer
+TEST(Decoder, BranchesInBothModes) {
+    struct {
+        const char* Name;
+        const char* Bytes;
+        uint64_t Address;
+        const char* Want;
+        TX86Mode Mode = TX86Mode::Bits32;
+    } cases[] = {
+        {"call to itself", "E8 FB FF FF FF", 0x401000, "5: call ->401000/4"},
+        {"short jump", "EB FE", 0x401000, "2: jump ->401000/1"},
+        {"jne", "0F 85 00 01 00 00", 0x401000, "6: jump cond ->401106/4"},
+        {"wraps at 4 GB", "E9 00 00 00 80", 0x80000000, "5: jump ->5/4"},
+        {"loop", "E2 FE", 0x401000, "2: jump cond ->401000/1"},
+        {"ret", "C3", 0x401000, "1: ret"},
+        {"ret imm16", "C2 04 00", 0x401000, "3: ret"},
+        {"call eax", "FF D0", 0x401000, "2: call"},
+        {"call through fs: no absolute pointer", "64 FF 15 00 00 00 00", 0x401000, "7: call"},
+        {"64-bit call backwards", "E8 00 00 00 80", 0x140001000, "5: call ->C0001005/4", TX86Mode::Bits64},
+        {"64-bit short jump", "EB 80", 0x7FFFFFFFFFFF0000, "2: jump ->7FFFFFFFFFFEFF82/1", TX86Mode::Bits64},
+        {"no wrap at 4 GB", "0F 85 00 01 00 00", 0x1FFFFFF00, "6: jump cond ->200000006/4", TX86Mode::Bits64},
+        // 66 shortens the displacement to 16 bits and the target with it, as on AMD64 and in
+        // objdump; REX.W overrides 66.
+        {"66 call", "66 E8 00 10", 0x140012340, "4: call ->3344/2", TX86Mode::Bits64},
+        {"66 REX.W call", "66 48 E8 00 00 00 00", 0x140001000, "7: call ->140001007/4", TX86Mode::Bits64},
+        {"jrcxz", "E3 FE", 0x140001000, "2: jump cond ->140001000/1", TX86Mode::Bits64},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Branch(Decode(c.Bytes, c.Address, c.Mode)), c.Want) << c.Name;
+    EXPECT_EQ(Decode("0F 85 00 01 00 00").Opcode, 0x185);
+    EXPECT_EQ(std::string(X86Mnemonic(Decode64("E3 FE"))), "jrcxz");
+    EXPECT_EQ(std::string(X86Mnemonic(Decode64("67 E3 FE"))), "jecxz");
 }
 
 TEST(Decoder, IndirectCallReadsThePointerWhenReadable) {
@@ -236,27 +254,6 @@ TEST(Decoder64, OpcodesThatOnlyThe32BitModeHas) {
     EXPECT_EQ(std::string(X86Mnemonic(Decode64("63 C1"))), "movsxd");
     EXPECT_FALSE(Decode64("66 66 66 66 66 66 66 66 66 66 66 66 66 48 89 C0").Valid);
     EXPECT_TRUE(Decode64("66 66 66 66 66 66 66 66 66 66 66 66 48 89 C0").Valid);
-}
-
-TEST(Decoder64, BranchTargetsAboveFourGigabytes) {
-    TX86Instruction ins = Decode64("E8 00 00 00 80", 0x140001000);
-    EXPECT_TRUE(ins.IsCall && ins.HasTarget);
-    EXPECT_EQ(ins.Target, 0x140001005u - 0x80000000u);
-    EXPECT_EQ(ins.TargetSize, 4);
-    ins = Decode64("EB 80", 0x7FFFFFFFFFFF0000);
-    EXPECT_EQ(ins.Target, 0x7FFFFFFFFFFEFF82u);
-    ins = Decode64("0F 85 00 01 00 00", 0x1FFFFFF00);
-    EXPECT_EQ(ins.Target, 0x200000006u); // no wrap at 4 GB
-    // 66 shortens the displacement to 16 bits and the target with it, as on AMD64 and in objdump;
-    // REX.W overrides 66.
-    ins = Decode64("66 E8 00 10", 0x140012340);
-    EXPECT_EQ(ins.Length, 4);
-    EXPECT_EQ(ins.Target, 0x3344u);
-    EXPECT_EQ(Decode64("66 48 E8 00 00 00 00").Length, 7);
-    // jrcxz, and jecxz with 67.
-    EXPECT_EQ(std::string(X86Mnemonic(Decode64("E3 FE"))), "jrcxz");
-    EXPECT_EQ(std::string(X86Mnemonic(Decode64("67 E3 FE"))), "jecxz");
-    EXPECT_TRUE(Decode64("E3 FE").IsConditional);
 }
 
 TEST(Decoder64, RipRelativeOperandsAndPointers) {
