@@ -16,6 +16,11 @@ public:
         available = 0;
         return nullptr;
     }
+    // False when address certainly holds no code (not executable); a cheap filter before reads.
+    virtual bool MayBeCode(uint64_t address) const {
+        (void)address;
+        return true;
+    }
 };
 
 // A block of bytes mapped at a base address; used by tests and host tools.

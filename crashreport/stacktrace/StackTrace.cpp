@@ -10,13 +10,14 @@
 // ---------------------------------------------------------------------------------------------
 // Memory
 
-void TMemorySnapshot::Add(uint64_t begin, uint64_t end, bool image) {
+void TMemorySnapshot::Add(uint64_t begin, uint64_t end, bool image, bool executable) {
     if (end <= begin) return;
-    if (!FRuns.empty() && FRuns.back().End == begin && FRuns.back().Image == image) {
+    if (!FRuns.empty() && FRuns.back().End == begin && FRuns.back().Image == image &&
+        FRuns.back().Executable == executable) {
         FRuns.back().End = end;
         return;
     }
-    FRuns.push_back({begin, end, image});
+    FRuns.push_back({begin, end, image, executable});
 }
 
 const TMemorySnapshot::TRun* TMemorySnapshot::Find(uint64_t address) const {
@@ -43,6 +44,11 @@ bool TMemorySnapshot::Readable(uint64_t address, uint64_t size) const {
 bool TMemorySnapshot::InImage(uint64_t address) const {
     const TRun* run = Find(address);
     return run && run->Image;
+}
+
+bool TMemorySnapshot::Executable(uint64_t address) const {
+    const TRun* run = Find(address);
+    return run && run->Executable;
 }
 
 uint64_t TMemorySnapshot::RunEnd(uint64_t address) const {
@@ -169,7 +175,8 @@ std::vector<uint8_t> PrepareStack(const IMemoryReader& memory, const TStackRange
         uint64_t value = 0;
         std::memcpy(&value, stack.data() + (at - range.StackPointer), slot);
         if (exceptionAddress && value == exceptionAddress) break;
-        if (value <= 7 || !IsCallSite(memory, value, mode)) continue;
+        // Most values are data or point at it: only executable memory is asked about calls.
+        if (value <= 7 || !memory.MayBeCode(value) || !IsCallSite(memory, value, mode)) continue;
         uint8_t flag = PreparedPlain;
         if (std::binary_search(unwound.begin(), unwound.end(), at))
             flag = PreparedUnwound;

@@ -26,10 +26,13 @@ public:
         uint64_t Begin = 0;
         uint64_t End = 0; // exclusive
         bool Image = false;
+        bool Executable = true;
     };
-    void Add(uint64_t begin, uint64_t end, bool image); // in ascending order; joins neighbours
+    // In ascending order; joins neighbours of the same kind.
+    void Add(uint64_t begin, uint64_t end, bool image, bool executable = true);
     bool Readable(uint64_t address, uint64_t size) const;
     bool InImage(uint64_t address) const;
+    bool Executable(uint64_t address) const;
     // The end of the run that holds address (0 when unreadable).
     uint64_t RunEnd(uint64_t address) const;
     const std::vector<TRun>& Runs() const { return FRuns; }
@@ -47,6 +50,7 @@ public:
         : FRaw(raw), FSnapshot(snapshot) {}
     bool Read(uint64_t address, void* buffer, size_t size) const override;
     const uint8_t* View(uint64_t address, size_t& available) const override;
+    bool MayBeCode(uint64_t address) const override { return FSnapshot.Executable(address); }
 
 private:
     const IMemoryReader& FRaw;

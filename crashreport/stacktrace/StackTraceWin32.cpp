@@ -88,7 +88,9 @@ void TakeMemorySnapshot(TMemorySnapshot& snapshot) {
     while (at < end && VirtualQuery(reinterpret_cast<const void*>(at), &info, sizeof info)) {
         const auto base = uintptr_t(info.BaseAddress);
         if (info.State == MEM_COMMIT && (info.Protect & ReadableProtection) && !(info.Protect & PAGE_GUARD))
-            snapshot.Add(base, base + info.RegionSize, info.Type == MEM_IMAGE);
+            snapshot.Add(base, base + info.RegionSize, info.Type == MEM_IMAGE,
+                         (info.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                                          PAGE_EXECUTE_WRITECOPY)) != 0);
         if (base + info.RegionSize <= at) break;
         at = base + info.RegionSize;
     }
