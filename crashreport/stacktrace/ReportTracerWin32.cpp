@@ -1,8 +1,10 @@
 #include "crashreport/stacktrace/ReportTracerWin32.h"
 
 #include "crashreport/base/ModulesWin32.h"
+#include "crashreport/report/ReportWin32.h"
 #include "crashreport/stacktrace/StackTraceWin32.h"
 #include "crashreport/symbols/SymbolsWin32.h"
+#include "crashreport/threads/ThreadRegistryWin32.h"
 #include "crashreport/x86/FunctionListing.h"
 #include "framework/Win32Util.h"
 
@@ -126,4 +128,19 @@ private:
 TRef<IStackTracer> Win32StackTracer() {
     static TRef<IStackTracer> tracer = MakeRef<TWin32StackTracer>();
     return tracer;
+}
+
+TRef<TBugReport> ProcessBugReport(TReportException e, TRef<IMESettings> settings, HMODULE module,
+                                  std::vector<uint32_t> excludedThreads, TRef<IStackTracer> tracer) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    e.Created = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+    TReportSources sources;
+    sources.Settings = std::move(settings);
+    sources.Facts = Win32SystemFacts(module);
+    sources.Process = CaptureCurrentProcess(TThreadRegistry::Instance().MainThreadId());
+    sources.Tracer = tracer ? std::move(tracer) : Win32StackTracer();
+    sources.ThreadNames = Win32ThreadNames();
+    sources.ExcludedThreads = std::move(excludedThreads);
+    return MakeRef<TBugReport>(e, sources);
 }

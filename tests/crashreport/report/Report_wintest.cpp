@@ -11,6 +11,7 @@
 #include "crashreport/base/ModulesWin32.h"
 #include "crashreport/base/Text.h"
 #include "crashreport/report/ReportWin32.h"
+#include "crashreport/stacktrace/ReportTracerWin32.h"
 #include "crashreport/threads/ThreadRegistryWin32.h"
 #include "tests/support/WinTestSupport.h"
 
@@ -126,16 +127,7 @@ TRef<TBugReport> MakeReport(TThreads& threads, const CONTEXT& context, TRef<TTri
     e.HasContext = true;
     e.Context = CpuContextOf(context);
     e.OsException = true;
-    SYSTEMTIME st;
-    ::GetLocalTime(&st);
-    e.Created = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
-    TReportSources s;
-    s.Settings = settings;
-    s.Facts = Win32SystemFacts(::GetModuleHandleW(nullptr));
-    s.Process = CaptureCurrentProcess(TThreadRegistry::Instance().MainThreadId());
-    s.Tracer = tracer;
-    s.ThreadNames = Win32ThreadNames();
-    return MakeRef<TBugReport>(e, s);
+    return ProcessBugReport(e, settings, ::GetModuleHandleW(nullptr), {}, tracer);
 }
 
 std::string Line(const std::string& text, const std::string& start) {

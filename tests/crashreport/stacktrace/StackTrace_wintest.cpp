@@ -269,13 +269,8 @@ std::string ReportOf(TKind kind, std::string* crc) {
     while (!run.Reached)
         Sleep(1);
     Sleep(20);
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_FULL;
-    SuspendThread(thread);
-    GetThreadContext(thread, &context);
-    ResumeThread(thread);
-    CloseHandle(thread);
+    TCpuContext context;
+    CaptureCurrentProcess(0)->ThreadContext(id, context);
     auto settings = MakeRef<TSettingsOverlay<>>(nullptr);
     settings->WriteText("Plugins", "");
     TReportException e;
@@ -283,16 +278,10 @@ std::string ReportOf(TKind kind, std::string* crc) {
     e.Message = "Access violation";
     e.CrashedThreadId = id;
     e.HasContext = true;
-    e.Context = CpuContextOf(context);
+    e.Context = context;
     e.Address = e.Context.Ip();
     e.OsException = true;
-    TReportSources sources;
-    sources.Settings = settings;
-    sources.Facts = Win32SystemFacts(GetModuleHandleW(nullptr));
-    sources.Process = CaptureCurrentProcess(TThreadRegistry::Instance().MainThreadId());
-    sources.Tracer = Win32StackTracer();
-    sources.ThreadNames = Win32ThreadNames();
-    auto report = MakeRef<TBugReport>(e, sources);
+    auto report = ProcessBugReport(e, settings, GetModuleHandleW(nullptr));
     const std::string text = report->ReportText(true);
     *crc = report->Header()->Contents("callstack crc");
     run.Release = true;
