@@ -19,6 +19,7 @@
 #include "crashreport/settings/SettingsWin32.h"
 #include "crashreport/stacktrace/ReportTracerWin32.h"
 #include "crashreport/stacktrace/StackTraceWin32.h"
+#include "crashreport/threads/ThreadHooksWin32.h"
 #include "crashreport/threads/ThreadMachineryWin32.h"
 #include "crashreport/threads/ThreadRegistryWin32.h"
 #include "crashreport/ui/ExceptionBoxWin32.h"
@@ -241,17 +242,8 @@ void ProcessException(TCaughtException& caught, bool background) {
         e.CatchFramePointer = caught.FramePointer;
         e.OsException = caught.OsException;
         e.Termination = caught.Termination;
-        SYSTEMTIME st;
-        GetLocalTime(&st);
-        e.Created = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
-        TReportSources sources;
-        sources.Settings = settings;
-        sources.Facts = Win32SystemFacts(Reporter->Module);
-        sources.Process = CaptureCurrentProcess(Reporter->MainThreadId);
-        sources.Tracer = Win32StackTracer();
-        sources.ThreadNames = Win32ThreadNames();
-        sources.ExcludedThreads = {Reporter->WorkerId, Reporter->Watchdog.ThreadId()};
-        report = MakeRef<TBugReport>(e, sources);
+        report = ProcessBugReport(e, settings, Reporter->Module,
+                                  {Reporter->WorkerId, Reporter->Watchdog.ThreadId()});
         report->SetRunner(MakeRef<TWin32CompletionRunner>(nullptr, false, background));
         report->Header();
         report->Sections();
@@ -436,7 +428,9 @@ bool IsFaultCode(DWORD code) {
 std::mutex FaultLock;
 TCaughtException FaultSlot;
 
-void CatchFault(EXCEPTION_POINTERS* p) {
+// A fault in a thread started through the thread hooks (other than the first) ends only that
+// thread: true when the caller is to end it.
+bool CatchFault(EXCEPTION_POINTERS* p) {
     std::lock_guard<std::mutex> guard(FaultLock);
     const EXCEPTION_RECORD& r = *p->ExceptionRecord;
     FaultSlot.ClassChain.clear();
@@ -450,10 +444,16 @@ void CatchFault(EXCEPTION_POINTERS* p) {
     FaultSlot.Source = CatchSystemException;
     FaultSlot.HasContext = true;
     FaultSlot.Context = *p->ContextRecord;
-    FaultSlot.CanContinue = false;
+    FaultSlot.CanContinue = IsHookedThread() && GetCurrentThreadId() != Reporter->MainThreadId;
+    if (FaultSlot.CanContinue) FaultSlot.Source = CatchThreadLastChance;
     FaultSlot.Termination = false;
     FaultSlot.ReportText = nullptr;
     CatchException(FaultSlot);
+    return FaultSlot.CanContinue;
+}
+
+[[noreturn]] void EndThread(EXCEPTION_POINTERS* p) {
+    ExitThread(p->ExceptionRecord->ExceptionCode);
 }
 
 bool InReportingModule(const void* address) {
@@ -473,12 +473,17 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* p) {
     if (!Reporter || GetCurrentThreadId() == Reporter->WorkerId || !IsFaultCode(code) ||
         !InReportingModule(p->ExceptionRecord->ExceptionAddress))
         return EXCEPTION_CONTINUE_SEARCH;
-    CatchFault(p);
+    if (CatchFault(p)) EndThread(p);
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* p) {
-    if (Reporter && GetCurrentThreadId() != Reporter->WorkerId) CatchFault(p);
+    // A C++ exception nobody catches (64-bit runtime): the runtime goes on to std::terminate,
+    // where the terminate hook reports it with its class and message.
+    const EXCEPTION_RECORD& r = *p->ExceptionRecord;
+    if ((r.ExceptionCode & 0x20FFFFFF) == 0x20474343 && !(r.ExceptionFlags & EXCEPTION_NONCONTINUABLE))
+        return EXCEPTION_CONTINUE_EXECUTION;
+    if (Reporter && GetCurrentThreadId() != Reporter->WorkerId && CatchFault(p)) EndThread(p);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -645,6 +650,7 @@ bool StartCrashReporter(HMODULE module) {
     SetThreadPriority(Reporter->Worker.Get(), THREAD_PRIORITY_HIGHEST);
     RegisterSystemListPlugins();
     Reporter->HandlerWindow = TMessageHandlerWindow::ForCurrentThread().Handle();
+    InstallThreadHooks(module);
     if (settings->ReadBool("CheckFreeze")) {
         Reporter->Watchdog.Start(settings->ReadDword("FreezeTimeout"), [] {
             TCaughtException frozen;
@@ -671,6 +677,7 @@ void StopCrashReporter() {
     SetUnhandledExceptionFilter(Reporter->OldFilter);
     if (Reporter->Vectored) RemoveVectoredExceptionHandler(Reporter->Vectored);
     Reporter->Watchdog.Stop();
+    RemoveThreadHooks();
     UnregisterSystemListPlugins();
     // The record with event 0 ends the worker; it gets half a second.
     const std::vector<uint8_t> stop = EncodeExceptionRequest(TExceptionRequest(), RequestFieldSize);
@@ -708,16 +715,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI xunTraceProcess(void* parameter) {
         e.Kind = TExceptionKind::Frozen;
         e.CrashedThreadId = TThreadRegistry::Instance().MainThreadId();
         e.Message = settings->ReadText("FrozenMsg");
-        SYSTEMTIME st;
-        GetLocalTime(&st);
-        e.Created = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
-        TReportSources sources;
-        sources.Settings = settings;
-        sources.Facts = Win32SystemFacts(Reporter ? Reporter->Module : GetModuleHandleW(nullptr));
-        sources.Process = CaptureCurrentProcess(e.CrashedThreadId);
-        sources.Tracer = Win32StackTracer();
-        sources.ThreadNames = Win32ThreadNames();
-        auto report = MakeRef<TBugReport>(e, sources);
+        auto report = ProcessBugReport(e, settings, Reporter ? Reporter->Module : GetModuleHandleW(nullptr));
         report->SetRunner(MakeRef<TWin32CompletionRunner>(nullptr, false, false));
         text = report->ReportText(true);
     } catch (...) {

@@ -10,6 +10,7 @@
 #include "crashreport/base/LibraryWin32.h"
 #include "crashreport/base/ModulesWin32.h"
 #include "crashreport/settings/SettingsWin32.h"
+#include "crashreport/threads/ThreadRegistryWin32.h"
 
 // ---- message-handler windows
 
@@ -217,8 +218,19 @@ LRESULT CALLBACK GetMessageHook(int code, WPARAM w, LPARAM l) {
     return CallNextHookEx(nullptr, code, w, l);
 }
 
-// The module that created a thread: the one holding its start routine.
+// The module that created a thread: the one that asked for it (the thread-creation hooks enter
+// it), else the one holding its start routine.
 HMODULE CreatorModule(DWORD threadId) {
+    TThreadRegistry& registry = TThreadRegistry::Instance();
+    if (registry.IsOpen() && registry.Lock(1000)) {
+        TThreadEntry entry;
+        const bool known = registry.Find(threadId, entry);
+        registry.Unlock();
+        if (known && entry.CreatorAddress)
+            if (HMODULE module =
+                    ModuleOfAddress(reinterpret_cast<const void*>(uintptr_t(entry.CreatorAddress))))
+                return module;
+    }
     TSystemLibrary ntdll(L"ntdll.dll");
     using TQuery = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     auto query = ntdll.Find<TQuery>("NtQueryInformationThread");
