@@ -16,7 +16,7 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench
 for arch in "${archs[@]}"; do
   cmake --preset "$arch" >/dev/null
-  cmake --build --preset "$arch" --target editor_bench trace_bench
+  cmake --build --preset "$arch" --target editor_bench trace_bench crash_bench
 done
 out=build/bench-results.txt
 : >"$out"
@@ -35,6 +35,8 @@ for arch in "${archs[@]}"; do
   "$ZE_WINE" "build/$arch/bench/editor_bench.exe" 2>&1 | tee -a "$out"
   echo "== stack traces under Wine ($arch)" | tee -a "$out"
   "$ZE_WINE" "build/$arch/bench/trace_bench.exe" 2>&1 | tee -a "$out"
+  echo "== the crash reporter under Wine ($arch)" | tee -a "$out"
+  (cd "build/$arch/bench" && "$ZE_WINE" crash_bench.exe) 2>&1 | tee -a "$out"
   wineserver -k 2>/dev/null || true
 done
 [ -n "${ZE_XVFB_PID:-}" ] && kill "$ZE_XVFB_PID" 2>/dev/null || true

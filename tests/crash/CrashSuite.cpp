@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +128,48 @@ __attribute__((noinline)) void InTimer() {
         DispatchMessageW(&msg);
 }
 
+// The checked trap of signed arithmetic (the overflow flag set, then the trap).
+__attribute__((noinline)) void IntegerOverflow() {
+#ifdef _WIN64
+    asm volatile("int $4");
+#else
+    asm volatile("movl $0x7fffffff, %%eax\n\taddl $1, %%eax\n\tinto" ::: "eax", "cc");
+#endif
+}
+
+void CALLBACK FaultingDialogTimer(HWND, UINT, UINT_PTR, DWORD) {
+    ReadFault();
+    asm volatile("");
+}
+
+// A message box's modal loop dispatches a timer that faults.
+__attribute__((noinline)) void InDialog() {
+    SetTimer(nullptr, 0, 50, FaultingDialogTimer);
+    const int answer = MessageBoxW(nullptr, L"modal", L"crash suite", MB_OK);
+    std::printf("message box ended: %d %lu\n", answer, GetLastError());
+}
+
+// A fault while an exception of the program is being handled.
+__attribute__((noinline)) void FaultWhileHandling() {
+    try {
+        ThrowStd();
+    } catch (const std::exception&) {
+        WriteFault();
+    }
+}
+
+volatile size_t Huge = size_t(-1) / 4;
+char* volatile Kept;
+__attribute__((noinline)) void OutOfMemory() {
+    Kept = new char[Huge];
+}
+
+// A C++ exception escaping a thread the program started: reported, and only the thread ends.
+DWORD WINAPI ThrowingThread(void*) {
+    ThrowStd();
+    return 0;
+}
+
 // A C++ exception that a message loop's handler passes to the crash reporter and goes on.
 __attribute__((noinline)) void HandledByFramework() {
     try {
@@ -155,7 +198,10 @@ int TraceRemote(const wchar_t* self) {
     if (!mapping ||
         !CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return 92;
-    Sleep(500); // its start-up
+    // Its start-up, however long it takes on a loaded machine.
+    HANDLE ready =
+        CreateEventW(nullptr, TRUE, FALSE, (L"CrashSuiteIdle" + std::to_wstring(pi.dwProcessId)).c_str());
+    if (WaitForSingleObject(ready, 60000) != WAIT_OBJECT_0) return 96;
     // The child is this same file, loaded at its own base: the entry lies at the same offset.
     HMODULE own = GetModuleHandleW(nullptr);
     auto entry = reinterpret_cast<uintptr_t>(GetProcAddress(own, "xunTraceProcess"));
@@ -173,11 +219,32 @@ int TraceRemote(const wchar_t* self) {
     return text && std::strncmp(text, "date/time", 9) == 0 ? 0 : 95;
 }
 
+// A fault made to happen inside another program from outside: a thread of it started at its
+// image's first byte, which is no code.
+int FaultInside(const wchar_t* name) {
+    DWORD pid = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, name) == 0) pid = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    HANDLE process = pid ? OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid) : nullptr;
+    HMODULE base = nullptr;
+    DWORD needed = 0;
+    if (!process || !EnumProcessModules(process, &base, sizeof base, &needed)) return 97;
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(base),
+                                       nullptr, 0, nullptr);
+    std::printf("fault in process $%lX at %p\n", pid, static_cast<void*>(base));
+    return thread ? 0 : 98;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring kind = argc > 1 ? argv[1] : L"";
     // A main thread that stops answering: reported after a second, again one and a half later.
+    if (kind == L"inject" && argc > 2) return FaultInside(argv[2]);
     TRef<IMEModuleSettings> settings = SettingsForModule(GetModuleHandleW(nullptr));
     if (kind == L"freeze") {
         settings->WriteBool("CheckFreeze", true);
@@ -218,8 +285,21 @@ int wmain(int argc, wchar_t** argv) {
         InWindowProcedure();
     else if (kind == L"timer")
         InTimer();
-    else if (kind == L"thread")
+    else if (kind == L"thread") {
         std::thread([] { WriteFault(); }).join();
+        std::puts("thread ended");
+    } else if (kind == L"thread-throw") {
+        HANDLE thread = CreateThread(nullptr, 0, ThrowingThread, nullptr, 0, nullptr);
+        WaitForSingleObject(thread, INFINITE);
+        std::puts("thread ended");
+    } else if (kind == L"intoverflow")
+        IntegerOverflow();
+    else if (kind == L"dialog")
+        InDialog();
+    else if (kind == L"nested")
+        FaultWhileHandling();
+    else if (kind == L"badalloc")
+        OutOfMemory();
     else if (kind == L"pool") {
         QueueUserWorkItem(PoolWork, nullptr, WT_EXECUTEDEFAULT);
         Sleep(INFINITE);
@@ -235,9 +315,11 @@ int wmain(int argc, wchar_t** argv) {
         NameThread();
     else if (kind == L"freeze")
         Sleep(3200);
-    else if (kind == L"idle")
+    else if (kind == L"idle") {
+        SetEvent(CreateEventW(nullptr, TRUE, FALSE,
+                              (L"CrashSuiteIdle" + std::to_wstring(GetCurrentProcessId())).c_str()));
         Sleep(60000);
-    else if (kind == L"remote")
+    } else if (kind == L"remote")
         return TraceRemote(argv[0]);
     else
         return 91;

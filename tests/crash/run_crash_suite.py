@@ -25,7 +25,13 @@ KINDS = {
     "raise": (1, "XunException", "External exception E0001234", ["CustomRaise", "wmain"]),
     "window": (1, "XunException", "Write of address", ["WriteFault", "FaultingWindowProc"]),
     "timer": (1, "XunException", "Division by zero", ["DivideFault", "TimerProc"]),
-    "thread": (1, "XunException", "Write of address", ["WriteFault"]),
+    # A fault or an escaping C++ exception in a thread the program started ends only that thread.
+    "thread": (0, "XunException", "Write of address", ["WriteFault"]),
+    "thread-throw": (0, "std::runtime_error", "broken invariant", ["ThrowStd", "ThrowingThread"]),
+    "intoverflow": (1, "XunException", "Integer overflow", ["IntegerOverflow", "wmain"]),
+    "dialog": (1, "XunException", "Read of address", ["ReadFault", "FaultingDialogTimer", "InDialog"]),
+    "nested": (1, "XunException", "Write of address", ["WriteFault", "FaultWhileHandling"]),
+    "badalloc": (1, "std::bad_alloc", "", ["OutOfMemory", "wmain"]),
     "pool": (1, "XunException", "Read of address", ["ReadFault", "PoolWork"]),
     "handled": (0, "EConvertError", "is not a valid integer value", ["HandledByFramework", "wmain"]),
     "silent": (1, None, None, None),
@@ -39,6 +45,8 @@ KINDS = {
 # What the program must print.
 OUTPUT = {
     "handled": ["continued"],
+    "thread": ["thread ended"],
+    "thread-throw": ["thread ended"],
     "remote": ["date/time", "main thread ($", "CrashSuite", "wmain", "callstack crc"],
 }
 
@@ -94,6 +102,8 @@ def main():
                     problems.append(f"crashed thread's stack does not name {function}")
                 elif "CrashSuite" not in lines[0]:
                     problems.append(f"{function} without its unit: {lines[0]}")
+            if kind.startswith("thread") and ">> created by main thread ($" not in crashed:
+                problems.append("the crashed thread's creator is not named")
             if kind == "read" and os.environ.get("ZE_CRASH_SHOW"):
                 print(report)
         status = "ok" if not problems else "FAILED: " + "; ".join(problems)
