@@ -3,6 +3,9 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdio>
+
+#include "crashreport/base/LibraryWin32.h"
 
 std::wstring ModulePath(HMODULE module) {
     std::wstring path(MAX_PATH, L'\0');
@@ -53,4 +56,26 @@ std::span<const uint8_t> ResourceBytes(HMODULE module, const wchar_t* name, cons
     const void* bytes = global ? ::LockResource(global) : nullptr;
     if (!bytes) return {};
     return {static_cast<const uint8_t*>(bytes), size};
+}
+
+std::string FileVersionText(const std::wstring& path) {
+    static TSystemLibrary lib(L"version.dll");
+    static const auto getSize = ZE_SYSTEM_PROC(lib, GetFileVersionInfoSizeW);
+    static const auto getInfo = ZE_SYSTEM_PROC(lib, GetFileVersionInfoW);
+    static const auto query = ZE_SYSTEM_PROC(lib, VerQueryValueW);
+    DWORD handle = 0;
+    const DWORD size = getSize && getInfo && query && !path.empty() ? getSize(path.c_str(), &handle) : 0;
+    if (size == 0 || size >= 16 * 1024 * 1024) return {};
+    std::vector<BYTE> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    if (!getInfo(path.c_str(), 0, size, info.data()) ||
+        !query(info.data(), L"\\", reinterpret_cast<LPVOID*>(&fixed), &len) || !fixed ||
+        len < sizeof(VS_FIXEDFILEINFO))
+        return {};
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
+                  unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
+                  unsigned(LOWORD(fixed->dwFileVersionLS)));
+    return buf;
 }

@@ -12,6 +12,9 @@ std::wstring ModulePath(HMODULE module);
 // Every module loaded in the process now.
 std::vector<HMODULE> ProcessModules();
 
+// "major.minor.release.build" of the file's version resource; empty when it has none.
+std::string FileVersionText(const std::wstring& path);
+
 // The module whose image holds the address, or null.
 HMODULE ModuleOfAddress(const void* address);
 

@@ -24,35 +24,6 @@ std::string Cp1252(std::wstring_view s) {
     return Utf16ToCp1252(std::u16string(s.begin(), s.end()));
 }
 
-class TVersionReader {
-public:
-    // "major.minor.release.build" of the file, empty when it has none.
-    std::string FileVersion(const std::wstring& path) const {
-        if (!FGetSize || !FGetInfo || !FQuery || path.empty()) return {};
-        DWORD handle = 0;
-        const DWORD size = FGetSize(path.c_str(), &handle);
-        if (size == 0 || size >= 16 * 1024 * 1024) return {};
-        std::vector<BYTE> info(size);
-        VS_FIXEDFILEINFO* fixed = nullptr;
-        UINT len = 0;
-        if (!FGetInfo(path.c_str(), 0, size, info.data()) ||
-            !FQuery(info.data(), L"\\", reinterpret_cast<LPVOID*>(&fixed), &len) || !fixed ||
-            len < sizeof(VS_FIXEDFILEINFO))
-            return {};
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
-                      unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
-                      unsigned(LOWORD(fixed->dwFileVersionLS)));
-        return buf;
-    }
-
-private:
-    TSystemLibrary FLib{L"version.dll"};
-    decltype(&::GetFileVersionInfoSizeW) FGetSize = ZE_SYSTEM_PROC(FLib, GetFileVersionInfoSizeW);
-    decltype(&::GetFileVersionInfoW) FGetInfo = ZE_SYSTEM_PROC(FLib, GetFileVersionInfoW);
-    decltype(&::VerQueryValueW) FQuery = ZE_SYSTEM_PROC(FLib, VerQueryValueW);
-};
-
 std::wstring SystemFolder() {
     wchar_t folder[MAX_PATH];
     const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
@@ -106,7 +77,6 @@ std::wstring Widen(const std::string& s) {
 } // namespace
 
 std::vector<TModuleEntry> LoadedModules() {
-    TVersionReader versions;
     std::vector<TModuleEntry> modules;
     const char* address = nullptr;
     const void* previousBase = nullptr;
@@ -117,7 +87,7 @@ std::vector<TModuleEntry> LoadedModules() {
             const std::wstring path = ModulePath(static_cast<HMODULE>(info.AllocationBase));
             if (!path.empty())
                 modules.push_back(
-                    {uint64_t(uintptr_t(info.AllocationBase)), Cp1252(path), versions.FileVersion(path)});
+                    {uint64_t(uintptr_t(info.AllocationBase)), Cp1252(path), FileVersionText(path)});
         }
         previousBase = info.AllocationBase;
         const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;

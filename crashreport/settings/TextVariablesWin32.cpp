@@ -37,29 +37,6 @@ std::string VersionVariableText(HMODULE module, uint32_t offset) {
 }
 
 // version.dll is loaded on demand: the program links nothing beyond what it always needs.
-std::string FileVersionText(HMODULE module) {
-    TSystemLibrary lib(L"version.dll");
-    auto getSize = ZE_SYSTEM_PROC(lib, GetFileVersionInfoSizeW);
-    auto getInfo = ZE_SYSTEM_PROC(lib, GetFileVersionInfoW);
-    auto query = ZE_SYSTEM_PROC(lib, VerQueryValueW);
-    std::wstring path = ModulePath(module);
-    DWORD handle = 0;
-    DWORD size = getSize && getInfo && query && !path.empty() ? getSize(path.c_str(), &handle) : 0;
-    if (size == 0 || size >= 16 * 1024 * 1024) return {};
-    std::vector<BYTE> info(size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT len = 0;
-    if (!getInfo(path.c_str(), 0, size, info.data()) ||
-        !query(info.data(), L"\\", reinterpret_cast<LPVOID*>(&fixed), &len) || !fixed ||
-        len < sizeof(VS_FIXEDFILEINFO))
-        return {};
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
-                  unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
-                  unsigned(LOWORD(fixed->dwFileVersionLS)));
-    return buf;
-}
-
 std::string SpecialFolder(int csidl) {
     wchar_t path[MAX_PATH] = {};
     if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
@@ -77,7 +54,7 @@ public:
             std::string text = VersionVariableText(FModule, offset);
             if (!text.empty()) return text;
         }
-        return FileVersionText(FModule);
+        return FileVersionText(ModulePath(FModule));
     }
     TLocalTime Now() override {
         SYSTEMTIME st;
