@@ -11,16 +11,6 @@ void Type(TEdit& edit, const std::wstring& text) {
     ::SendMessageW(edit.Handle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-// Polls until `done` holds, for at most `ms` milliseconds (the program's thread may be slow to
-// get to a posted message when the machine is busy).
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    for (int waited = 0; !done(); waited += 10) {
-        if (waited >= ms) return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
 void Press(TButton& button) {
     ::PostMessageW(button.Handle(), BM_CLICK, 0, 0);
 }

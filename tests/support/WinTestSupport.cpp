@@ -73,8 +73,9 @@ LRESULT CALLBACK MarkerHook(int code, WPARAM wp, LPARAM lp) {
     return ::CallNextHookEx(nullptr, code, wp, lp);
 }
 
-// False when the dialog's loop did not take the marker within 10 s, or the dialog went away.
-bool WaitUntilIdle(HWND dlg) {
+} // namespace
+
+bool WaitIdle(HWND dlg) {
     DWORD thread = ::GetWindowThreadProcessId(dlg, nullptr);
     ::ResetEvent(IdleWatch.Taken);
     IdleWatch.Dialog = dlg;
@@ -87,8 +88,6 @@ bool WaitUntilIdle(HWND dlg) {
     IdleWatch.Dialog = nullptr;
     return idle;
 }
-
-} // namespace
 
 HWND FindOpenDialog(bool hiddenToo) {
     return FindNewDialog({}, hiddenToo);
@@ -121,7 +120,7 @@ void TDialogAnswerer::Run() {
             continue;
         }
         seen.push_back(dlg);
-        if (!WaitUntilIdle(dlg))
+        if (!WaitIdle(dlg))
             std::fprintf(stderr, "dialog \"%ls\" did not reach its message loop; answering it anyway\n",
                          WindowText(dlg).c_str());
         {
@@ -315,4 +314,13 @@ void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 
 bool FileExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        ::Sleep(10);
+    }
+    return true;
 }

@@ -51,6 +51,12 @@ TDialogAnswerer::TAction EnterFileName(const std::wstring& path);
 // Waits a moment, screenshots the dialog, then presses the button.
 TDialogAnswerer::TAction ScreenshotAndPress(const std::string& name, int id);
 
+// Polls `done` every 10 ms; false when it is still not true after `ms`.
+bool WaitFor(const std::function<bool()>& done, int ms = 10000);
+// True once the window's thread has taken a message posted now from its queue: everything
+// posted before is handled (false after 10 s or when the window is gone).
+bool WaitIdle(HWND window);
+
 // Handles every waiting message (and those that arrive within `ms`).
 void PumpMessages(int ms = 0);
 // Real keyboard input through SendInput: modifiers held around one key.

@@ -21,42 +21,6 @@
 
 namespace {
 
-// ---- knowing that the form is up and idle
-
-constexpr WPARAM IdleMarker = 0x5A47;
-std::atomic<HWND> IdleWindow{nullptr};
-HANDLE IdleTaken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-LRESULT CALLBACK IdleHook(int code, WPARAM wp, LPARAM lp) {
-    const auto* m = reinterpret_cast<const MSG*>(lp);
-    if (code == HC_ACTION && wp == PM_REMOVE && m->message == WM_NULL && m->wParam == IdleMarker &&
-        m->hwnd == IdleWindow)
-        ::SetEvent(IdleTaken);
-    return ::CallNextHookEx(nullptr, code, wp, lp);
-}
-
-bool WaitIdle(HWND wnd) {
-    ::ResetEvent(IdleTaken);
-    IdleWindow = wnd;
-    THook hook(
-        ::SetWindowsHookExW(WH_GETMESSAGE, IdleHook, nullptr, ::GetWindowThreadProcessId(wnd, nullptr)));
-    ::PostMessageW(wnd, WM_NULL, IdleMarker, 0);
-    bool idle = false;
-    for (int waited = 0; !idle && waited < 10000 && ::IsWindow(wnd); waited += 20)
-        idle = ::WaitForSingleObject(IdleTaken, 20) == WAIT_OBJECT_0;
-    IdleWindow = nullptr;
-    return idle;
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
 // ---- the assistant on its own thread
 
 class TShownAssistant {
