@@ -1234,6 +1234,7 @@ def draw_mei_plwait(cv):
 # name, drawing, size in pixels
 MEI_PICTURES = [
     ("send", draw_mei_send, 16),
+    ("send32", draw_mei_send, 32),  # the progress window's picture while sending
     ("save", draw_mei_save, 16),
     ("print", draw_mei_print, 16),
     ("show", draw_mei_show, 16),

@@ -22,6 +22,7 @@
 #include "crashreport/threads/ThreadHooksWin32.h"
 #include "crashreport/threads/ThreadMachineryWin32.h"
 #include "crashreport/threads/ThreadRegistryWin32.h"
+#include "crashreport/ui/AssistantWin32.h"
 #include "crashreport/ui/ExceptionBoxWin32.h"
 #include "framework/Exceptions.h"
 #include "framework/Win32Util.h"
@@ -267,11 +268,11 @@ void ProcessException(TCaughtException& caught, bool background) {
     TRef<INVBitmap> screenshot;
     if (choice.WantScreenShot) screenshot = CaptureScreen(settings->ReadBool("ScrShotAppOnly"));
     auto sendState = MakeRef<TSendState>();
-    const auto sendArgs = [settings, sendState, screenshot, attach = choice.AttachScreenShot](
-                              const std::string& text, HWND parent, bool background, bool hidden) {
+    const auto sendArgs = [settings, sendState](const std::string& text, TRef<INVBitmap> shot, HWND parent,
+                                                bool background, bool hidden) {
         TSendBugReportArgs a;
         a.Report = text;
-        if (attach) a.Screenshot = screenshot;
+        a.Screenshot = std::move(shot);
         a.Parent = parent;
         a.Settings = settings;
         a.State = sendState;
@@ -284,12 +285,26 @@ void ProcessException(TCaughtException& caught, bool background) {
         // Once, as soon as the report is complete: in the background, without a dialog.
         auto once = std::make_shared<std::atomic<bool>>(false);
         TBugReport* r = report.Get();
-        const auto autoSend = [once, r, sendArgs] {
-            if (!once->exchange(true)) SendBugReport(sendArgs(r->ReportText(true), nullptr, true, true));
+        TRef<INVBitmap> shot = choice.AttachScreenShot ? screenshot : TRef<INVBitmap>();
+        const auto autoSend = [once, r, shot, sendArgs] {
+            if (!once->exchange(true))
+                SendBugReport(sendArgs(r->ReportText(true), shot, nullptr, true, true));
         };
         report->SetOnComplete(autoSend);
         if (report->IsComplete()) autoSend();
     }
+    // The assistants before send, save and print; the inputs of one fill the next.
+    TFormCache formCache;
+    TAssistantSubject assistant;
+    assistant.Report = report;
+    assistant.Screenshot = screenshot;
+    assistant.AttachScreenshot = choice.AttachScreenShot;
+    assistant.TempFolder = CrashTempFolder();
+    assistant.Cache = &formCache;
+    assistant.Module = Reporter->Module;
+    const auto assisted = [&](const char* which, HWND owner) {
+        return RunActionAssistant(*settings, settings->ReadText(which), assistant, owner) != NVCancel;
+    };
     if (choice.DisplayMode != 4) {
         TExceptionBoxRequest box;
         box.Report = report;
@@ -303,15 +318,21 @@ void ProcessException(TCaughtException& caught, bool background) {
         box.Module = Reporter->Module;
         if (report) {
             box.Send = [&](HWND owner) {
-                SendBugReport(
-                    sendArgs(report->ReportText(true), owner, settings->ReadBool("SendInBackgr"), false));
+                if (!assisted("SendAssis", owner)) return;
+                SendBugReport(sendArgs(report->ReportText(true),
+                                       assistant.AttachScreenshot ? assistant.Screenshot : TRef<INVBitmap>(),
+                                       owner, settings->ReadBool("SendInBackgr"), false));
             };
             box.Save = [&](HWND owner) {
-                return SaveBugReport(nullptr, report->ReportText(true), owner, *settings, false,
+                return assisted("SaveAssis", owner) &&
+                       SaveBugReport(nullptr, report->ReportText(true), owner, *settings, false,
                                      sendState.Get(), Reporter->Module) &&
                        bugReportFile.size() > 2 && (bugReportFile[0] == '\\' || bugReportFile[1] == ':');
             };
-            box.Print = [&](HWND owner) { PrintBugReport(report->ReportText(true), owner, settings.Get()); };
+            box.Print = [&](HWND owner) {
+                if (assisted("PrintAssis", owner))
+                    PrintBugReport(report->ReportText(true), owner, settings.Get());
+            };
         }
         chosen = ShowExceptionBox(box);
         shown = true;

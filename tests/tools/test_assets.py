@@ -25,9 +25,9 @@ PICK_TARGET = "buttons/picktarget.bmp"
 BUTTONS = [COPY_POSITION, PICK_TARGET]
 BMPS = STONES + [SELECT] + ICONS + BUTTONS
 # The crash reporter's pictures: 32-bit with alpha; the big icon and the please-wait one 32x32.
-MEI = {"buttons/mei%s.bmp" % n: (32 if n in ("big", "plwait") else 16)
-       for n in ("send", "save", "print", "show", "continue", "restart", "close", "cantContinue", "big",
-                 "plwait")}
+MEI = {"buttons/mei%s.bmp" % n: (32 if n in ("big", "plwait", "send32") else 16)
+       for n in ("send", "send32", "save", "print", "show", "continue", "restart", "close", "cantContinue",
+                 "big", "plwait")}
 ALL_FILES = sorted(BMPS + list(MEI) + ["app.ico", "preview.png"])
 
 
