@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "crashreport/base/Text.h"
+#include "crashreport/plugins/SystemListsWin32.h"
 #include "crashreport/report/ReportWin32.h"
 #include "crashreport/settings/SettingsWin32.h"
 #include "crashreport/stacktrace/ReportTracerWin32.h"
@@ -190,16 +191,7 @@ TRef<TBugReport> MakeReport(TRef<IMESettings> settings) {
     e.Context = CpuContextOf(context);
     e.Address = e.Context.Regs[TCpuContext::RegIp];
     e.OsException = true;
-    SYSTEMTIME st;
-    ::GetLocalTime(&st);
-    e.Created = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
-    TReportSources s;
-    s.Settings = settings;
-    s.Facts = Win32SystemFacts(::GetModuleHandleW(nullptr));
-    s.Process = CaptureCurrentProcess(TThreadRegistry::Instance().MainThreadId());
-    s.Tracer = Win32StackTracer();
-    s.ThreadNames = Win32ThreadNames();
-    auto report = MakeRef<TBugReport>(e, s);
+    auto report = ProcessBugReport(e, settings, ::GetModuleHandleW(nullptr));
     report->SetDeferCompletion(true);
     report->Header();
     report->Sections();
@@ -352,6 +344,11 @@ TEST(ExceptionBox, PlainBoxCloseRequest) {
 }
 
 TEST(ExceptionBox, ExpandedTabsGrowWithTheReport) {
+    // The system lists as the program registers them: their tabs are shown too.
+    struct TSystemLists {
+        TSystemLists() { RegisterSystemListPlugins(); }
+        ~TSystemLists() { UnregisterSystemListPlugins(); }
+    } systemLists;
     auto settings = ShippedSettings();
     auto report = MakeReport(settings);
     TExceptionBoxRequest request = Request(settings);
@@ -414,7 +411,8 @@ TEST(ExceptionBox, ExpandedTabsGrowWithTheReport) {
     EXPECT_GE(::SendMessageW(view, LVM_GETITEMCOUNT, 0, 0), 9);
     EXPECT_TRUE(::IsWindowVisible(box));
 
-    for (const char* tab : {"general", "cpu regs", "stack dump", "disasm", "modules"}) {
+    for (const char* tab :
+         {"general", "cpu regs", "stack dump", "disasm", "modules", "processes", "hardware"}) {
         if (index(tab) >= int(titles.size())) continue;
         ChooseTab(box, tabs, index(tab));
         Shot(box, std::string("exception-dialog-expanded-") + (tab[0] == 'c'   ? "cpu-regs"
