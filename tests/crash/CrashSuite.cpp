@@ -250,10 +250,18 @@ int wmain(int argc, wchar_t** argv) {
         settings->WriteBool("CheckFreeze", true);
         settings->WriteDword("FreezeTimeout", 1000);
     }
+    // Sent by itself to the SMTP server on the port given, as soon as the report is complete.
+    if (kind == L"autosend" && argc > 2) {
+        settings->WriteBool("AutoSend", true);
+        settings->WriteBool("MailAsSmtpClient", true);
+        settings->WriteText("SmtpServer", "127.0.0.1");
+        settings->WriteDword("SmtpPort", DWORD(_wtoi(argv[2])));
+        settings->WriteText("MailAddr", "crashes@zembrak.test");
+    }
     if (!StartCrashReporter(GetModuleHandleW(nullptr))) return 90;
     if (kind == L"read")
         ReadFault();
-    else if (kind == L"write")
+    else if (kind == L"write" || kind == L"autosend")
         WriteFault();
     else if (kind == L"execute")
         ExecuteFault();

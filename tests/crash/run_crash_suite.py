@@ -4,12 +4,18 @@ it left: run_crash_suite.py EXE win32|win64 WINE_RUN_SCRIPT"""
 import os
 import subprocess
 import sys
+import shutil
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "crashreport", "delivery"))
 
 # kind: exit code, exception class, part of the message, functions the crashed thread's stack
 # must name (None: no report may be written).
 KINDS = {
     "read": (1, "XunException", "Read of address", ["ReadFault", "wmain"]),
     "write": (1, "XunException", "Write of address", ["WriteFault", "wmain"]),
+    # The same fault, the report also sent by itself to an SMTP server (aiosmtpd) before the end.
+    "autosend": (1, "XunException", "Write of address", ["WriteFault", "wmain"]),
     "execute": (1, "XunException", "of address", ["wmain"]),
     "divide": (1, "XunException", "Division by zero", ["DivideFault", "wmain"]),
     "illegal": (1, "XunException", "External exception C000001D", ["IllegalInstruction"]),
@@ -58,6 +64,20 @@ def header(report, name):
     return None
 
 
+def sent_report_problems(folder):
+    """The one mail that arrived carries the bug report, as a file attachment or in its body."""
+    received = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    if len(received) != 1:
+        return [f"{len(received)} mails arrived, expected 1"]
+    texts = []
+    for name in os.listdir(os.path.join(folder, received[0])):
+        if name == "body" or name.startswith("att"):
+            texts.append(open(os.path.join(folder, received[0], name), "rb").read().decode("latin-1"))
+    if not any("exception class    : XunException" in t and "callstack crc" in t for t in texts):
+        return ["the mail does not carry the report"]
+    return []
+
+
 def main():
     exe, arch, wine_run = sys.argv[1:4]
     report_path = os.path.join(os.path.dirname(exe), "crash-report.txt")
@@ -65,13 +85,25 @@ def main():
     for kind, (code, cls, message, functions) in KINDS.items():
         if os.path.exists(report_path):
             os.remove(report_path)
+        args, smtp, mails = [kind], None, None
+        if kind == "autosend":
+            import servers
+            mails = tempfile.mkdtemp()
+            smtp, port = servers.start_smtp(mails, False)
+            args.append(str(port))
         try:
-            run = subprocess.run(["bash", wine_run, arch, exe, kind], stdin=subprocess.DEVNULL, capture_output=True,
+            run = subprocess.run(["bash", wine_run, arch, exe] + args, stdin=subprocess.DEVNULL, capture_output=True,
                                  timeout=120)
         except subprocess.TimeoutExpired:
             failures.append(f"{kind}: did not end within 120 s")
             continue
+        finally:
+            if smtp:
+                smtp.stop()
         problems = []
+        if mails:
+            problems += sent_report_problems(os.path.join(mails, "smtp"))
+            shutil.rmtree(mails, ignore_errors=True)
         if run.returncode != code:
             problems.append(f"exit code {run.returncode}, expected {code}")
         output = (run.stdout + run.stderr).decode("latin-1")
