@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <zlib.h>
 
 #include "crashreport/base/HandlesWin32.h"
@@ -323,4 +324,38 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
         ::Sleep(10);
     }
     return true;
+}
+
+HWND FocusOf(DWORD threadId) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ::GetGUIThreadInfo(threadId, &info);
+    return info.hwndFocus;
+}
+
+void PostKey(DWORD threadId, WPARAM key) {
+    HWND focus = FocusOf(threadId);
+    ::PostMessageW(focus, WM_KEYDOWN, key, 1);
+    ::PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+}
+
+HWND FindThreadWindow(DWORD threadId, const wchar_t* className, HWND except) {
+    struct TFind {
+        const wchar_t* Class;
+        HWND Except, Found;
+    } find{className, except, nullptr};
+    ::EnumThreadWindows(
+        threadId,
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
+            auto* f = reinterpret_cast<TFind*>(p);
+            wchar_t cls[64] = {};
+            ::GetClassNameW(w, cls, 64);
+            if (w != f->Except && ::IsWindowVisible(w) && std::wcscmp(cls, f->Class) == 0) {
+                f->Found = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.Found;
 }

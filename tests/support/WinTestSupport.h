@@ -57,6 +57,13 @@ bool WaitFor(const std::function<bool()>& done, int ms = 10000);
 // posted before is handled (false after 10 s or when the window is gone).
 bool WaitIdle(HWND window);
 
+// The thread's window with the keyboard focus.
+HWND FocusOf(DWORD threadId);
+// A key as the thread's focused control receives it (down and up posted).
+void PostKey(DWORD threadId, WPARAM key);
+// A visible top-level window of the thread with this class, other than `except`; null if none.
+HWND FindThreadWindow(DWORD threadId, const wchar_t* className, HWND except = nullptr);
+
 // Handles every waiting message (and those that arrive within `ms`).
 void PumpMessages(int ms = 0);
 // Real keyboard input through SendInput: modifiers held around one key.

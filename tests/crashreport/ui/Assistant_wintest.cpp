@@ -53,38 +53,12 @@ public:
         EXPECT_TRUE(WaitFor([&] { return FDone.load(); })) << "the assistant did not end";
         return FResult;
     }
-    HWND Focus() const {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        ::GetGUIThreadInfo(FThreadId, &info);
-        return info.hwndFocus;
-    }
-    void Key(WPARAM key) const {
-        HWND focus = Focus();
-        ::PostMessageW(focus, WM_KEYDOWN, key, 1);
-        ::PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
-    }
+    HWND Focus() const { return FocusOf(FThreadId); }
+    // A key as the focused control receives it.
+    void Key(WPARAM key) const { PostKey(FThreadId, key); }
 
 private:
-    HWND Find(HWND before) const {
-        struct TFind {
-            HWND Found, Before;
-        } find{nullptr, before};
-        ::EnumThreadWindows(
-            FThreadId,
-            [](HWND w, LPARAM p) WINAPI -> BOOL {
-                auto* f = reinterpret_cast<TFind*>(p);
-                wchar_t cls[64] = {};
-                ::GetClassNameW(w, cls, 64);
-                if (w != f->Before && ::IsWindowVisible(w) && std::wstring(cls) == L"xunNVAssistantWnd") {
-                    f->Found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&find));
-        return find.Found;
-    }
+    HWND Find(HWND before) const { return FindThreadWindow(FThreadId, L"xunNVAssistantWnd", before); }
 
     TRef<IMESettings> FSettings;
     std::string FName;

@@ -60,39 +60,12 @@ public:
         EXPECT_TRUE(WaitFor([&] { return FDone.load(); })) << "the dialog did not close";
         return FResult;
     }
-    HWND Focus() const {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        ::GetGUIThreadInfo(FThreadId, &info);
-        return info.hwndFocus;
-    }
+    HWND Focus() const { return FocusOf(FThreadId); }
     // A key as the focused control receives it.
-    void Key(WPARAM key) const {
-        HWND focus = Focus();
-        ::PostMessageW(focus, WM_KEYDOWN, key, 1);
-        ::PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
-    }
+    void Key(WPARAM key) const { PostKey(FThreadId, key); }
 
 private:
-    HWND Find(HWND before) const {
-        struct TFind {
-            HWND Found, Before;
-        } find{nullptr, before};
-        ::EnumThreadWindows(
-            FThreadId,
-            [](HWND w, LPARAM p) WINAPI -> BOOL {
-                auto* f = reinterpret_cast<TFind*>(p);
-                wchar_t cls[64] = {};
-                ::GetClassNameW(w, cls, 64);
-                if (w != f->Before && ::IsWindowVisible(w) && std::wstring(cls) == L"xunExceptWndClass") {
-                    f->Found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&find));
-        return find.Found;
-    }
+    HWND Find(HWND before) const { return FindThreadWindow(FThreadId, L"xunExceptWndClass", before); }
 
     TExceptionBoxRequest FRequest;
     std::atomic<DWORD> FThreadId{0};
