@@ -68,6 +68,21 @@ bool TCheckedMemoryReader::Read(uint64_t address, void* buffer, size_t size) con
             return true;
         }
     }
+    constexpr uint64_t PageSize = 4096;
+    const uint64_t page = address & ~(PageSize - 1);
+    if (address - page + size <= PageSize && FSnapshot.Readable(page, PageSize)) {
+        auto found = FPages.find(page);
+        if (found == FPages.end()) {
+            if (FPages.size() >= 1024) FPages.clear(); // at most 4 MB
+            auto read = std::make_unique<TPage>();
+            read->Ok = FRaw.Read(page, read->Bytes, PageSize);
+            found = FPages.emplace(page, std::move(read)).first;
+        }
+        if (found->second->Ok) {
+            std::memcpy(buffer, found->second->Bytes + (address - page), size);
+            return true;
+        }
+    }
     return FRaw.Read(address, buffer, size);
 }
 

@@ -11,8 +11,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "crashreport/base/MemoryReader.h"
@@ -53,8 +55,15 @@ public:
     bool MayBeCode(uint64_t address) const override { return FSnapshot.Executable(address); }
 
 private:
+    // Memory outside module images is read a page at a time and kept while the reader lives:
+    // candidates cluster in few pages, and each read of the system is a system call.
+    struct TPage {
+        bool Ok = false;
+        uint8_t Bytes[4096];
+    };
     const IMemoryReader& FRaw;
     const TMemorySnapshot& FSnapshot;
+    mutable std::unordered_map<uint64_t, std::unique_ptr<TPage>> FPages;
 };
 
 // Could value be a return address: do the bytes in front of it form a call? E8 rel32; FF /2 or
