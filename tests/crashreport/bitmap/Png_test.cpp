@@ -91,16 +91,6 @@ uint32_t ExpectedGrey(uint32_t c) {
     return Rgb(PngGreyLevels[best], PngGreyLevels[best], PngGreyLevels[best]);
 }
 
-double Psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-    double se = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        for (int s = 0; s < 24; s += 8) {
-            const double d = double((a[i] >> s) & 0xFF) - double((b[i] >> s) & 0xFF);
-            se += d * d;
-        }
-    return 10 * std::log10(255.0 * 255.0 / (se / double(a.size() * 3) + 1e-12));
-}
-
 TEST_F(PngTest, OneWhitePixelHasFullPaletteAndOneTwoByteRow) {
     const TBitmap32 white(1, 1, 0xFFFFFF);
     const auto png = PngBytes(white, 0);

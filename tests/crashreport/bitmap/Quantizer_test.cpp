@@ -34,16 +34,6 @@ std::vector<uint32_t> Mapped(const TBitmap32& img) {
     return out;
 }
 
-double Psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-    double se = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        for (int s = 0; s < 24; s += 8) {
-            const double d = double((a[i] >> s) & 0xFF) - double((b[i] >> s) & 0xFF);
-            se += d * d;
-        }
-    return 10 * std::log10(255.0 * 255.0 / (se / double(a.size() * 3) + 1e-12));
-}
-
 TEST(WuQuantizer, FewColoursComeOutExactly) {
     TBitmap32 marked = CrowdedColoursImage(64, 48, 40);
     for (uint32_t& p : marked.Pixels)

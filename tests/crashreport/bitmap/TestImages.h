@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "crashreport/bitmap/Bitmap32.h"
 
@@ -291,6 +292,17 @@ inline TBitmap32 WallpaperImage(int32_t w, int32_t h) {
         for (int32_t x = 0; x < dialog.Width; ++x)
             b.At(w / 3 + x, h / 3 + y) = dialog.At(x, y);
     return b;
+}
+
+// Peak signal-to-noise ratio of two pictures of the same size, over the colour channels.
+inline double Psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    double se = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int s = 0; s < 24; s += 8) {
+            const double d = double((a[i] >> s) & 0xFF) - double((b[i] >> s) & 0xFF);
+            se += d * d;
+        }
+    return 10 * std::log10(255.0 * 255.0 / (se / double(a.size() * 3) + 1e-12));
 }
 
 } // namespace ExternalTools
